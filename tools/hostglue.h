@@ -1,0 +1,27 @@
+// What the host programs need beyond the Win32 API: wide command-line
+// arguments and files opened by wide names. One source file per platform.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+typedef std::basic_string<WCHAR> WString;
+
+// The program's own entry, called with the arguments as wide text.
+int HostMain(const std::vector<WString>& args);
+
+// Opens a file named in wide text with an fopen mode.
+FILE* HostOpenFile(const WString& path, const char* mode);
+
+// Wide text as UTF-8, for messages.
+std::string HostUtf8(const WString& text);
+
+// An export of a loaded module as a function of the given type.
+template <typename Fn>
+Fn GetProc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}

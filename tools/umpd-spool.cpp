@@ -1,0 +1,237 @@
+// umpd-spool: prints a PostScript file through the hook library as the print
+// spooler drives it. Standard output carries the hooks' trace lines; this
+// program's own messages go to standard error.
+#include "hostglue.h"
+
+#include <winspool.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+enum ExitCode { PRINTED = 0, BAD_ARGUMENTS = 1, REFUSED = 2, SETUP_FAILED = 3, ABORTED = 4, WRITE_FAILED = 5 };
+
+const char USAGE[] =
+    "usage: umpd-spool [--driver NAME] [--document NAME] [--library PATH] [--chunk BYTES]\n"
+    "                  [--output FILE|HOST:PORT] [--abort] FILE\n";
+
+struct Options {
+    WString file, driver = TEXT("Pralix PS"), document, library, output = TEXT("umpd-spool.prn");
+    unsigned long chunk = 4096;
+    bool abort = false;
+};
+
+typedef HANDLE(WINAPI* StartDocFn)(HANDLE, DWORD);
+typedef BOOL(WINAPI* WritePrinterFn)(HANDLE, LPVOID, DWORD, LPDWORD);
+typedef void(WINAPI* DriverFn)(HANDLE);
+
+struct Hooks {
+    StartDocFn startDoc;
+    WritePrinterFn writePrinter;
+    DriverFn endDoc, close, abort;
+};
+
+// The printer set up for one run, and its open job.
+struct Spool {
+    HANDLE added = nullptr, printer = nullptr;
+    DWORD jobId = 0;
+};
+
+WString BaseName(const WString& path)
+{
+    size_t slash = path.find_last_of(TEXT("/\\"));
+    return slash == WString::npos ? path : path.substr(slash + 1);
+}
+
+WString LibraryBesideHost()
+{
+    WCHAR self[4096];
+    DWORD n = GetModuleFileNameW(nullptr, self, 4096);
+    WString dir = n > 0 && n < 4096 ? WString(self, n) : WString();
+    size_t slash = dir.find_last_of(TEXT("/\\"));
+    dir = slash == WString::npos ? WString() : dir.substr(0, slash + 1);
+    const char* name = UMPD_LIBRARY_NAME;
+    return dir + WString(name, name + strlen(name));
+}
+
+bool ParseChunk(const WString& text, unsigned long* out)
+{
+    std::string s = HostUtf8(text);
+    char* end = nullptr;
+    unsigned long v = strtoul(s.c_str(), &end, 10);
+    if (s.empty() || *end || s[0] == '-' || v == 0 || v > 16ul * 1024 * 1024) return false;
+    *out = v;
+    return true;
+}
+
+// in: the arguments; out: the options. False (with a message) when malformed.
+bool ParseArgs(const std::vector<WString>& args, Options* o)
+{
+    for (size_t i = 1; i < args.size(); i++) {
+        const WString& a = args[i];
+        bool hasValue = i + 1 < args.size();
+        if (a == TEXT("--abort")) {
+            o->abort = true;
+        } else if (a == TEXT("--chunk") && hasValue) {
+            if (!ParseChunk(args[++i], &o->chunk)) {
+                fprintf(stderr, "umpd-spool: --chunk takes a byte count from 1 to 16777216\n");
+                return false;
+            }
+        } else if ((a == TEXT("--driver") || a == TEXT("--document") || a == TEXT("--library") ||
+                    a == TEXT("--output")) && hasValue) {
+            WString* field = a == TEXT("--driver") ? &o->driver
+                           : a == TEXT("--document") ? &o->document
+                           : a == TEXT("--library") ? &o->library : &o->output;
+            *field = args[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            fprintf(stderr, "umpd-spool: unknown or incomplete option %s\n%s", HostUtf8(a).c_str(), USAGE);
+            return false;
+        } else if (o->file.empty()) {
+            o->file = a;
+        } else {
+            fprintf(stderr, "umpd-spool: more than one file given\n%s", USAGE);
+            return false;
+        }
+    }
+    if (o->file.empty()) {
+        fprintf(stderr, "umpd-spool: no file given\n%s", USAGE);
+        return false;
+    }
+    if (o->document.empty()) o->document = BaseName(o->file);
+    if (o->library.empty()) o->library = LibraryBesideHost();
+    return true;
+}
+
+bool LoadHooks(HMODULE lib, Hooks* h)
+{
+    h->startDoc = GetProc<StartDocFn>(lib, "DrvSplStartDoc");
+    h->writePrinter = GetProc<WritePrinterFn>(lib, "DrvSplWritePrinter");
+    h->endDoc = GetProc<DriverFn>(lib, "DrvSplEndDoc");
+    h->close = GetProc<DriverFn>(lib, "DrvSplClose");
+    h->abort = GetProc<DriverFn>(lib, "DrvSplAbort");
+    return h->startDoc && h->writePrinter && h->endDoc && h->close && h->abort;
+}
+
+// Sets up a printer whose driver has the given name and whose port is the
+// output, and starts a job on it. False (with a message) on failure.
+bool StartSpool(const Options& o, Spool* s)
+{
+    WString driver = o.driver, output = o.output, document = o.document;
+    WString driverFile = TEXT("C:\\windows\\system32\\wineps.drv");
+    WString name = TEXT("umpd-spool ");
+    for (char c : std::to_string(GetCurrentProcessId())) name += static_cast<WCHAR>(c);
+    WString processor = TEXT("WinPrint"), datatype = TEXT("RAW");
+
+    DRIVER_INFO_3W di = {};
+    di.cVersion = 3;
+    di.pName = &driver[0];
+    di.pDriverPath = di.pDataFile = di.pConfigFile = &driverFile[0];
+    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&di)) &&
+        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+        fprintf(stderr, "umpd-spool: cannot add the driver (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    PRINTER_INFO_2W pi = {};
+    pi.pPrinterName = &name[0];
+    pi.pPortName = &output[0];
+    pi.pDriverName = &driver[0];
+    pi.pPrintProcessor = &processor[0];
+    pi.pDatatype = &datatype[0];
+    pi.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    s->added = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&pi));
+    if (!s->added || !OpenPrinterW(&name[0], &s->printer, nullptr)) {
+        fprintf(stderr, "umpd-spool: cannot set up the printer (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    DOC_INFO_1W doc = {&document[0], nullptr, &datatype[0]};
+    s->jobId = StartDocPrinterW(s->printer, 1, reinterpret_cast<LPBYTE>(&doc));
+    if (!s->jobId) {
+        fprintf(stderr, "umpd-spool: cannot start the job (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+void RemoveSpool(Spool* s)
+{
+    if (s->printer) ClosePrinter(s->printer);
+    if (s->added) {
+        DeletePrinter(s->added);
+        ClosePrinter(s->added);
+    }
+}
+
+// Feeds the file through the hooks. Returns the exit code.
+int PrintJob(const Options& o, const Hooks& hooks, FILE* in, Spool* s)
+{
+    HANDLE hDriver = hooks.startDoc(s->printer, s->jobId);
+    if (!hDriver) {
+        AbortPrinter(s->printer);
+        fprintf(stderr, "umpd-spool: the job was refused at its start\n");
+        return REFUSED;
+    }
+    std::unique_ptr<BYTE[]> buf(new BYTE[o.chunk]);
+    size_t n;
+    while ((n = fread(buf.get(), 1, o.chunk, in)) > 0) {
+        DWORD written = 0;
+        if (!hooks.writePrinter(hDriver, buf.get(), static_cast<DWORD>(n), &written)) {
+            hooks.close(hDriver);
+            AbortPrinter(s->printer);
+            fprintf(stderr, "umpd-spool: writing to the printer failed\n");
+            return WRITE_FAILED;
+        }
+        if (o.abort) {
+            hooks.abort(hDriver);
+            hooks.close(hDriver);
+            AbortPrinter(s->printer);
+            fprintf(stderr, "umpd-spool: the job was aborted\n");
+            return ABORTED;
+        }
+    }
+    bool readFailed = ferror(in) != 0;
+    hooks.endDoc(hDriver);
+    hooks.close(hDriver);
+    if (readFailed) {
+        AbortPrinter(s->printer);
+        fprintf(stderr, "umpd-spool: reading %s failed\n", HostUtf8(o.file).c_str());
+        return BAD_ARGUMENTS;
+    }
+    if (!EndDocPrinter(s->printer)) {
+        fprintf(stderr, "umpd-spool: the spooler could not deliver the job to %s (error %lu)\n",
+                HostUtf8(o.output).c_str(), static_cast<unsigned long>(GetLastError()));
+        return WRITE_FAILED;
+    }
+    return PRINTED;
+}
+
+}  // namespace
+
+int HostMain(const std::vector<WString>& args)
+{
+    Options o;
+    if (!ParseArgs(args, &o)) return BAD_ARGUMENTS;
+    FILE* in = HostOpenFile(o.file, "rb");
+    if (!in) {
+        fprintf(stderr, "umpd-spool: cannot read %s\n", HostUtf8(o.file).c_str());
+        return BAD_ARGUMENTS;
+    }
+    HMODULE lib = LoadLibraryW(o.library.c_str());
+    Hooks hooks = {};
+    if (!lib || !LoadHooks(lib, &hooks)) {
+        fprintf(stderr, "umpd-spool: cannot load the hooks from %s (error %lu)\n", HostUtf8(o.library).c_str(),
+                static_cast<unsigned long>(GetLastError()));
+        fclose(in);
+        if (lib) FreeLibrary(lib);
+        return SETUP_FAILED;
+    }
+    Spool spool;
+    int rc = StartSpool(o, &spool) ? PrintJob(o, hooks, in, &spool) : SETUP_FAILED;
+    fflush(stdout);
+    RemoveSpool(&spool);
+    FreeLibrary(lib);
+    fclose(in);
+    if (rc == PRINTED) fprintf(stderr, "umpd-spool: printed %s to %s\n", HostUtf8(o.file).c_str(), HostUtf8(o.output).c_str());
+    return rc;
+}

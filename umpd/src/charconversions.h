@@ -1,0 +1,32 @@
+// Conversions between the narrow text of the ANSI code page and wide (UTF-16)
+// text, bounded by the destination's real size.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+const size_t CONVERT_UNBOUNDED = static_cast<size_t>(-1);
+
+// Narrow to wide: reads at most inBytes bytes or up to the source's null,
+// writes at most outUnits units, always terminated (when outUnits > 0), never
+// half a character. A null pointer or a zero size leaves the destination as it is.
+void char2tchar(WCHAR* outTCHARString, size_t outUnits, const char* inCharString,
+                size_t inBytes = CONVERT_UNBOUNDED);
+
+// Wide to narrow, with the same bounds.
+void tchar2char(char* outCharString, size_t outBytes, const WCHAR* inTCHARString,
+                size_t inUnits = CONVERT_UNBOUNDED);
+
+// Array fields: bounded by both arrays.
+template <size_t N, size_t M>
+void char2tchar(WCHAR (&out)[N], const char (&in)[M])
+{
+    char2tchar(out, N, in, M);
+}
+
+template <size_t N, size_t M>
+void tchar2char(char (&out)[N], const WCHAR (&in)[M])
+{
+    tchar2char(out, N, in, M);
+}

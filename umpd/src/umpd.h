@@ -1,0 +1,149 @@
+// The hook library's records and the functions that share them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// The job options, stored byte for byte as the driver's "User Info" value:
+// little-endian integers, UTF-16LE text, 1428 bytes, no padding of its own.
+struct _OEM_PRIVDEVMODE {
+    int16_t initialized;  // 12345 when the record holds options
+    int16_t wReserved1;
+    int32_t spoolOptions;
+    int32_t rasterOption;
+    int32_t rasterOptionUI;
+    int32_t colorModel;
+    int32_t printerMode;
+    int32_t enableRGB;
+    int32_t bRenderingStyle;
+    int32_t bRGBStandard;
+    int32_t RGBRendering;
+    int32_t RGBGamma;
+    int32_t RGBWhitepoint;
+    int32_t pressSimulation;
+    int32_t enableCMYK;
+    int32_t pressProfile;
+    int32_t spotColor;
+    int32_t bPreserveGCR;
+    int32_t RGBProfile;
+    int32_t separations;
+    int32_t progressives;
+    int32_t autoGray;
+    int32_t controlStrip;
+    int32_t saveAsTIFF;
+    int32_t tiff_dpi;
+    int32_t edgeSmoothing;
+    int32_t blackOverPrints;
+    int32_t alternateBlack;
+    int32_t autoTED;
+    int32_t pralixProof;
+    int32_t invertImage;
+    int32_t imageEnhancement;
+    int32_t mirrorImage;
+    int32_t bPrintOutputSlug;
+    int32_t productionPrinting;
+    int16_t outputBin;
+    int16_t wReserved2;
+    int32_t bypassOption;
+    int32_t duplex;
+    int32_t rotatePages;
+    int32_t sorter;
+    int32_t staplePosition;
+    int32_t staple;
+    int32_t faceup;
+    int32_t collate;
+    int32_t reversePrint;
+    int32_t productionMode;
+    int32_t bImposition;
+    int32_t sImpositionType;
+    int32_t sSectionSize;
+    int32_t sOutputPaperSize;
+    int32_t bCropMarks;
+    int32_t bScaleToFit;
+    int32_t bSecurePrintInvalid;
+    int32_t bInitialConnection;
+    WCHAR ipAddress[16];
+    WCHAR docOwner[25];
+    WCHAR password[9];
+    WCHAR docComment[256];
+    WCHAR accountNo[33];
+    WCHAR securePassword[9];
+    int32_t bUseSecurePassword;
+    int32_t bUseSecureAccessPassword;
+    WCHAR printerName[256];
+};
+
+const int16_t OPTIONS_VALID = 12345;
+
+// The narrow (ANSI code page) copy of the identity fields that the
+// validation flow edits for one job start.
+struct IdentOptions {
+    char docOwner[25];
+    char password[9];
+    char norvikSecurePassword[9];
+    char docComment[256];
+    char accountNo[33];
+    char ipAddress[16];
+    int32_t bInitialConnection;
+    int32_t bUseSecurePassword;
+    int32_t bUseSecureAccessPassword;
+};
+
+const DWORD INIDRIVER_SIGNATURE = 0x44525347;  // "GSRD" in memory order
+const DWORD INIDRIVER_FREED = 0xdeadf00d;
+const DWORD INIDRIVER_STATUS_STARTED = 0x1;
+const DWORD INIDRIVER_STATUS_ENDED = 0x2;
+
+// Longest proper prefix of "%%EndComments" that a buffer can end with.
+const DWORD HELD_MAX = 12;
+
+// One job, from DrvSplStartDoc to DrvSplClose; the spooler holds it as the
+// driver handle.
+struct _INIDRIVER {
+    DWORD signature;
+    HANDLE hPrinter;
+    DWORD JobId;
+    DWORD Status;
+    DWORD cWritePrinter;
+    DWORD cStartPage;
+    DWORD cEndPage;
+    FILE* fp;
+    DWORD Page;
+    int32_t state;  // 1 once the job ticket is in the stream
+    DWORD revOrd;
+    // Bytes at the end of the data so far that may begin "%%EndComments";
+    // they go out before anything that follows them.
+    BYTE held[HELD_MAX];
+    DWORD cHeld;
+};
+
+// Job options (umpd_options.cpp).
+void SetDefaultPralixOptions(_OEM_PRIVDEVMODE* pUserOptions);
+void CopyIdentityToNarrow(IdentOptions* outIdent, const _OEM_PRIVDEVMODE* inOptions);
+void CopyIdentityToWide(_OEM_PRIVDEVMODE* outOptions, const IdentOptions* inIdent);
+
+// Option store (umpd_store.cpp).
+DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName);
+DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName);
+
+// Job-ticket writer (umpd_ticket.cpp).
+// True when every line reached the spooler.
+BOOL AddPralixOptions(HANDLE hPrinter);
+
+// Hooks and the tag search (umpd.cpp).
+const BYTE* FindPSTag_EndComments(const BYTE* buf, DWORD len, DWORD* wSize);
+
+extern "C" {
+BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID lpRes);
+HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId);
+BOOL WINAPI DrvSplWritePrinter(HANDLE hDriver, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
+void WINAPI DrvSplEndDoc(HANDLE hDriver);
+void WINAPI DrvSplClose(HANDLE hDriver);
+void WINAPI DrvSplAbort(HANDLE hDriver);
+}
+
+extern HINSTANCE hInst;
+extern CRITICAL_SECTION UmpdSection;
