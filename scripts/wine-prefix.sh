@@ -20,5 +20,8 @@ wine_prefix_start() {
   wineserver -k 2>/dev/null || true
   wineserver -w
   wineserver -p
+  # Start the prefix's services now, detached from any output: a test that
+  # started them would leave them holding its output pipe open.
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
   trap wine_prefix_stop EXIT
 }

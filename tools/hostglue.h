@@ -16,6 +16,9 @@ int HostMain(const std::vector<WString>& args);
 // Opens a file named in wide text with an fopen mode.
 FILE* HostOpenFile(const WString& path, const char* mode);
 
+// UTF-8 text as wide text.
+WString HostWiden(const char* utf8);
+
 // Wide text as UTF-8, for messages.
 std::string HostUtf8(const WString& text);
 

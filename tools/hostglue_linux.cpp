@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-// Arguments and file names are UTF-8 on Linux.
-static WString Widen(const char* s)
+// File names are UTF-8 on Linux.
+WString HostWiden(const char* s)
 {
     std::vector<WCHAR> buf(strlen(s) + 1);
     int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, buf.data(), static_cast<int>(buf.size()));
@@ -20,11 +20,4 @@ std::string HostUtf8(const WString& text)
 FILE* HostOpenFile(const WString& path, const char* mode)
 {
     return fopen(HostUtf8(path).c_str(), mode);
-}
-
-int main(int argc, char** argv)
-{
-    std::vector<WString> args;
-    for (int i = 0; i < argc; i++) args.push_back(Widen(argv[i]));
-    return HostMain(args);
 }

@@ -1,10 +1,16 @@
 #include "hostglue.h"
 
-#include <shellapi.h>
-
 #include <cstring>
 
-// The command line and file names in full Unicode.
+// File names in full Unicode.
+WString HostWiden(const char* utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::vector<WCHAR> buf(n > 0 ? n : 1);
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buf.data(), n);
+    return WString(buf.data());
+}
+
 std::string HostUtf8(const WString& text)
 {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -17,14 +23,4 @@ FILE* HostOpenFile(const WString& path, const char* mode)
 {
     WString wmode(mode, mode + strlen(mode));
     return _wfopen(path.c_str(), wmode.c_str());
-}
-
-int main()
-{
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::vector<WString> args;
-    for (int i = 0; argv && i < argc; i++) args.push_back(argv[i]);
-    LocalFree(argv);
-    return HostMain(args);
 }

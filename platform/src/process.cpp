@@ -155,7 +155,9 @@ BOOL WINAPI DisableThreadLibraryCalls(HMODULE h)
 }
 
 // Loads a module and calls its entry point with DLL_PROCESS_ATTACH once; a
-// refusal unloads it again (after DLL_PROCESS_DETACH) and fails with 1114.
+// refusal unloads it again and fails with 1114. The refusing module gets no
+// DLL_PROCESS_DETACH: the C runtime's start-up code (MinGW's, measured under
+// Wine) passes none to an entry point whose attach failed.
 HMODULE WINAPI LoadLibraryW(LPCWSTR fileName)
 {
     std::string path = fileName ? Utf8Path(fileName) : std::string();
@@ -180,7 +182,6 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName)
     HMODULE h = reinterpret_cast<HMODULE>(m);
     EntryPointFn entry = EntryOf(m);
     if (entry && !entry(h, DLL_PROCESS_ATTACH, nullptr)) {
-        entry(h, DLL_PROCESS_DETACH, nullptr);
         {
             std::lock_guard<std::mutex> lock(gModulesLock);
             gModules.erase(std::find(gModules.begin(), gModules.end(), m));

@@ -163,6 +163,9 @@ const BYTE* FindPSTag_EndComments(const BYTE* buf, DWORD len, DWORD* wSize)
 
 extern "C" {
 
+// On Windows the C runtime's start-up code stays the image's entry point and
+// calls DllEntryPoint for every notification once the runtime is ready; on
+// Linux the stand-in's loader calls it.
 BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID)
 {
     switch (dwReason) {
@@ -180,12 +183,6 @@ BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID)
     default:
         return TRUE;
     }
-}
-
-// The C runtime's start-up code calls this once the runtime is ready.
-BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID lpRes)
-{
-    return DllEntryPoint(hModule, dwReason, lpRes);
 }
 
 HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)

@@ -1,0 +1,53 @@
+#include "fakes.h"
+#include "spdll.h"
+
+#include <winspool.h>
+
+#include <cstring>
+
+FakeSeams gFakes;
+
+void FakeSeams::Reset()
+{
+    *this = FakeSeams();
+    memset(&toLoad, 0, sizeof toLoad);
+    SetDefaultPralixOptions(&toLoad);
+    memset(&stored, 0, sizeof stored);
+    memset(&validated, 0, sizeof validated);
+    validate = [](IdentOptions*) { return 1; };
+    ticket = "<TICKET>\r\n";
+    ticketResult = TRUE;
+}
+
+DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name)
+{
+    gFakes.loads++;
+    gFakes.loadNameNull = name == nullptr;
+    gFakes.loadName = name ? WString(name) : WString();
+    *pUserOptions = gFakes.toLoad;
+    return ERROR_SUCCESS;
+}
+
+DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name)
+{
+    gFakes.stores++;
+    gFakes.storeNameNull = name == nullptr;
+    gFakes.storeName = name ? WString(name) : WString();
+    gFakes.stored = *pUserOptions;
+    return ERROR_SUCCESS;
+}
+
+int DoSPDlg(IdentOptions* pOptions, HINSTANCE)
+{
+    gFakes.validations++;
+    gFakes.validated = *pOptions;
+    return gFakes.validate(pOptions);
+}
+
+BOOL AddPralixOptions(HANDLE hPrinter)
+{
+    gFakes.tickets++;
+    DWORD written = 0;
+    BOOL ok = WritePrinter(hPrinter, &gFakes.ticket[0], static_cast<DWORD>(gFakes.ticket.size()), &written);
+    return ok && gFakes.ticketResult;
+}

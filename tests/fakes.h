@@ -1,0 +1,25 @@
+// Stand-ins for the option store, the validation flow and the ticket writer,
+// linked into the unit tests in their place so a test sees every call.
+#pragma once
+
+#include "hostglue.h"
+#include "umpd.h"
+
+#include <functional>
+#include <string>
+
+struct FakeSeams {
+    int loads = 0, stores = 0, validations = 0, tickets = 0;
+    bool loadNameNull = false, storeNameNull = false;
+    WString loadName, storeName;
+    _OEM_PRIVDEVMODE toLoad;  // what the load gives
+    _OEM_PRIVDEVMODE stored;  // what the last store was given
+    IdentOptions validated;   // what the flow was given
+    std::function<int(IdentOptions*)> validate;
+    std::string ticket;       // what the ticket writer writes, as one line
+    BOOL ticketResult;
+
+    void Reset();
+};
+
+extern FakeSeams gFakes;

@@ -1,0 +1,5 @@
+#include "codepage.h"
+
+bool SelectAnsiCodePage(UINT codePage) { return GetACP() == codePage; }
+
+void RestoreAnsiCodePage() {}

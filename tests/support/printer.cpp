@@ -1,0 +1,98 @@
+#include "printer.h"
+#include "tempfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+int gPrinterCount = 0;
+
+}  // namespace
+
+WString Wide(const std::string& ascii) { return WString(ascii.begin(), ascii.end()); }
+
+std::string ReadWholeFile(const WString& path)
+{
+    std::string data;
+    FILE* f = HostOpenFile(path, "rb");
+    if (!f) return data;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+    fclose(f);
+    return data;
+}
+
+WString ExecutableDirectory()
+{
+    WCHAR self[4096];
+    DWORD n = GetModuleFileNameW(nullptr, self, 4096);
+    WString path(self, n < 4096 ? n : 0);
+    size_t slash = path.find_last_of(TEXT("/\\"));
+    return slash == WString::npos ? WString() : path.substr(0, slash + 1);
+}
+
+TestPrinter::TestPrinter(const WString& driver)
+{
+    std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++gPrinterCount);
+    name_ = Wide("umpd-test " + id);
+    TempOutputPath(Wide("umpd-test-" + id + ".prn"), &portPath_, &readPath_);
+    RemoveOutput();
+
+    WString drv = driver, file = TEXT("C:\\windows\\system32\\wineps.drv");
+    WString processor = TEXT("WinPrint"), datatype = TEXT("RAW");
+    DRIVER_INFO_3W di = {};
+    di.cVersion = 3;
+    di.pName = &drv[0];
+    di.pDriverPath = di.pDataFile = di.pConfigFile = &file[0];
+    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&di))) {
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_ALREADY_INSTALLED));
+    }
+    PRINTER_INFO_2W pi = {};
+    pi.pPrinterName = &name_[0];
+    pi.pPortName = &portPath_[0];
+    pi.pDriverName = &drv[0];
+    pi.pPrintProcessor = &processor[0];
+    pi.pDatatype = &datatype[0];
+    pi.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    added_ = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&pi));
+    EXPECT_NE(added_, nullptr) << "AddPrinterW failed: " << GetLastError();
+    EXPECT_TRUE(OpenPrinterW(&name_[0], &printer_, nullptr)) << GetLastError();
+}
+
+TestPrinter::~TestPrinter()
+{
+    if (printer_) ClosePrinter(printer_);
+    if (added_) {
+        DeletePrinter(added_);
+        ClosePrinter(added_);
+    }
+    RemoveOutput();
+}
+
+DWORD TestPrinter::StartJob(const WCHAR* document)
+{
+    WString doc = document ? WString(document) : WString(), datatype = TEXT("RAW");
+    DOC_INFO_1W info = {document ? &doc[0] : nullptr, nullptr, &datatype[0]};
+    DWORD id = StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&info));
+    EXPECT_NE(id, 0u) << "StartDocPrinterW failed: " << GetLastError();
+    return id;
+}
+
+std::string TestPrinter::EndJobAndRead()
+{
+    EXPECT_TRUE(EndDocPrinter(printer_)) << GetLastError();
+    return ReadWholeFile(readPath_);
+}
+
+bool TestPrinter::OutputExists() const
+{
+    FILE* f = HostOpenFile(readPath_, "rb");
+    if (f) fclose(f);
+    return f != nullptr;
+}
+
+void TestPrinter::RemoveOutput() const { RemoveTempFile(readPath_); }

@@ -1,0 +1,39 @@
+// A printer on the spooler whose port is a temporary file, for tests on both
+// builds: set up through the Win32 spooler calls only.
+#pragma once
+
+#include "hostglue.h"
+
+#include <winspool.h>
+
+#include <string>
+
+class TestPrinter {
+public:
+    explicit TestPrinter(const WString& driver = TEXT("Pralix PS"));
+    ~TestPrinter();
+    TestPrinter(const TestPrinter&) = delete;
+    TestPrinter& operator=(const TestPrinter&) = delete;
+
+    HANDLE handle() const { return printer_; }
+    const WString& name() const { return name_; }
+    // Starts a job; a null document gives a job without a document name.
+    DWORD StartJob(const WCHAR* document);
+    // Ends the job and returns what reached the port.
+    std::string EndJobAndRead();
+    // True when the port's file exists.
+    bool OutputExists() const;
+    void RemoveOutput() const;
+
+private:
+    WString name_, portPath_, readPath_;
+    HANDLE added_ = nullptr, printer_ = nullptr;
+};
+
+// Reads a whole file; empty when it cannot be read.
+std::string ReadWholeFile(const WString& path);
+
+// The directory of the running executable, with its trailing separator.
+WString ExecutableDirectory();
+
+WString Wide(const std::string& ascii);
