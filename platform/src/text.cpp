@@ -26,10 +26,17 @@ std::string IconvName(UINT codePage)
 }
 
 // One descriptor per code page and direction and thread (iconv_t is not
-// thread-safe).
+// thread-safe), closed when the thread ends.
+struct ConverterCache : std::map<std::pair<UINT, bool>, iconv_t> {
+    ~ConverterCache()
+    {
+        for (auto& entry : *this) iconv_close(entry.second);
+    }
+};
+
 iconv_t Converter(UINT codePage, bool toWide)
 {
-    thread_local std::map<std::pair<UINT, bool>, iconv_t> cache;
+    thread_local ConverterCache cache;
     auto key = std::make_pair(codePage, toWide);
     auto it = cache.find(key);
     if (it != cache.end()) {

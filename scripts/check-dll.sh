@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Checks a built Windows DLL statically: its export table is exactly the
+# hooks' (names and ordinals) and it imports only system DLLs.
+#   check-dll.sh DLL x86_64|i686
+set -euo pipefail
+dll=$1 arch=$2
+objdump=${arch}-w64-mingw32-objdump
+table=$("$objdump" -p "$dll")
+
+want_exports='4 DrvSplAbort
+5 DrvSplClose
+6 DrvSplEndDoc
+7 DrvSplStartDoc
+8 DrvSplWritePrinter'
+# objdump prints the name table's entries as "[ordinal - base] name".
+base=$(awk '/^Ordinal Base/ { print $3 }' <<<"$table")
+got_exports=$(awk -v base="$base" '
+  /\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
+  on && NF == 0 { on = 0 }
+  on { gsub(/[][]/, " "); print $1 + base, $2 }' <<<"$table")
+if [ "$got_exports" != "$want_exports" ]; then
+  echo "FAIL $dll: export table is"; echo "$got_exports"; echo "expected"; echo "$want_exports"; exit 1
+fi
+
+allowed='^(KERNEL32\.dll|msvcrt\.dll|USER32\.dll|WINSPOOL\.DRV|WS2_32\.dll|WSOCK32\.dll|ADVAPI32\.dll)$'
+imports=$(awk '/DLL Name:/ { print $3 }' <<<"$table")
+bad=$(grep -viE "$allowed" <<<"$imports" || true)
+if [ -n "$bad" ]; then
+  echo "FAIL $dll: imports non-system DLLs: $bad"; exit 1
+fi
+
+case $arch in
+  x86_64) magic='PE32+' ;;
+  i686) magic='PE32 ' ;;
+esac
+if ! file "$dll" | grep -q "$magic"; then
+  echo "FAIL $dll: not a $arch image: $(file "$dll")"; exit 1
+fi
+echo "ok $dll ($arch): exports $(wc -l <<<"$got_exports") hooks at ordinals 4-8; imports $(tr '\n' ' ' <<<"$imports")"
