@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs whatever the builds and tests need that this machine lacks
+# (Debian packages). Safe to run again: installs only what is missing.
+#   install-deps.sh [linux|windows|all]   (default: all)
+set -euo pipefail
+what=${1:-all}
+linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev)
+windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
+case $what in
+  linux) pkgs=("${linux_pkgs[@]}") ;;
+  windows) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}") ;;
+  all) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}") ;;
+  *) echo "usage: install-deps.sh [linux|windows|all]" >&2; exit 2 ;;
+esac
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}" >&2
+  SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

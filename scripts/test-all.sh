@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the library both ways and runs every test:
+#   Linux over the stand-in, under AddressSanitizer and UBSan, and plain;
+#   Windows x64 DLL under Wine (fresh prefix, one persistent wineserver);
+#   Windows x86 DLL built and checked statically (no 32-bit Wine here).
+# Each stage has a time budget; the whole run stays well under 90 minutes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+stage() { echo; echo "=== $* ==="; }
+budget() { local seconds=$1; shift; timeout --kill-after=30 "$seconds" "$@"; }
+
+stage "dependencies"
+budget 900 scripts/install-deps.sh all
+
+stage "linux-asan: build and test (AddressSanitizer + UBSan)"
+budget 900 cmake --preset linux-asan >/dev/null
+budget 900 cmake --build --preset linux-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 budget 600 ctest --preset linux-asan -j "$jobs"
+
+stage "linux: build and test"
+budget 900 cmake --preset linux >/dev/null
+budget 900 cmake --build --preset linux -j "$jobs"
+budget 600 ctest --preset linux -j "$jobs"
+
+stage "mingw-i686: build and check the DLL"
+budget 900 cmake --preset mingw-i686 >/dev/null
+budget 900 cmake --build --preset mingw-i686 -j "$jobs"
+scripts/check-dll.sh build/mingw-i686/bin/umpd.dll i686
+
+stage "mingw-x64: build, check the DLL, test under Wine"
+budget 900 cmake --preset mingw-x64 >/dev/null
+budget 900 cmake --build --preset mingw-x64 -j "$jobs"
+scripts/check-dll.sh build/mingw-x64/bin/umpd.dll x86_64
+for exe in build/mingw-x64/bin/*.exe; do
+  bad=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' |
+        grep -viE '^(KERNEL32|msvcrt|USER32|WINSPOOL|SHELL32|ADVAPI32|WS2_32|WSOCK32)\.(dll|drv)$' || true)
+  [ -z "$bad" ] || { echo "FAIL $exe imports non-system DLLs: $bad"; exit 1; }
+done
+# shellcheck source=scripts/wine-prefix.sh
+source scripts/wine-prefix.sh
+wine_prefix_start
+budget 900 ctest --preset mingw-x64
+echo
+echo "all stages passed"
