@@ -35,12 +35,16 @@ WString ExecutableDirectory()
     return slash == WString::npos ? WString() : path.substr(0, slash + 1);
 }
 
-TestPrinter::TestPrinter(const WString& driver)
+TestPrinter::TestPrinter(const WString& driver, const WString& port)
 {
     std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++gPrinterCount);
     name_ = Wide("umpd-test " + id);
-    TempOutputPath(Wide("umpd-test-" + id + ".prn"), &portPath_, &readPath_);
-    RemoveOutput();
+    if (port.empty()) {
+        TempOutputPath(Wide("umpd-test-" + id + ".prn"), &portPath_, &readPath_);
+        RemoveOutput();
+    } else {
+        portPath_ = port;
+    }
 
     WString drv = driver, file = TEXT("C:\\windows\\system32\\wineps.drv");
     WString processor = TEXT("WinPrint"), datatype = TEXT("RAW");
@@ -85,14 +89,18 @@ DWORD TestPrinter::StartJob(const WCHAR* document)
 std::string TestPrinter::EndJobAndRead()
 {
     EXPECT_TRUE(EndDocPrinter(printer_)) << GetLastError();
-    return ReadWholeFile(readPath_);
+    return readPath_.empty() ? std::string() : ReadWholeFile(readPath_);
 }
 
 bool TestPrinter::OutputExists() const
 {
+    if (readPath_.empty()) return false;
     FILE* f = HostOpenFile(readPath_, "rb");
     if (f) fclose(f);
     return f != nullptr;
 }
 
-void TestPrinter::RemoveOutput() const { RemoveTempFile(readPath_); }
+void TestPrinter::RemoveOutput() const
+{
+    if (!readPath_.empty()) RemoveTempFile(readPath_);
+}

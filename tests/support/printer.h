@@ -10,7 +10,8 @@
 
 class TestPrinter {
 public:
-    explicit TestPrinter(const WString& driver = TEXT("Pralix PS"));
+    // An empty port gives a temporary file that EndJobAndRead reads back.
+    explicit TestPrinter(const WString& driver = TEXT("Pralix PS"), const WString& port = WString());
     ~TestPrinter();
     TestPrinter(const TestPrinter&) = delete;
     TestPrinter& operator=(const TestPrinter&) = delete;

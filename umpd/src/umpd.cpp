@@ -57,14 +57,16 @@ int ValidateJobStart(LPCWSTR driverName)
 }
 
 // What one data call has to place: the held bytes, then the new buffer.
+// Positions are 64-bit: held bytes and a buffer of 4 GiB less one together
+// exceed a DWORD.
 struct PendingData {
     const BYTE* held;
     DWORD cHeld;
     const BYTE* buf;
     DWORD cbBuf;
 
-    DWORD size() const { return cHeld + cbBuf; }
-    BYTE at(DWORD i) const { return i < cHeld ? held[i] : buf[i - cHeld]; }
+    uint64_t size() const { return uint64_t(cHeld) + cbBuf; }
+    BYTE at(uint64_t i) const { return i < cHeld ? held[i] : buf[i - cHeld]; }
 };
 
 // Writes all n bytes, going on after a short write. False when the spooler failed.
@@ -81,22 +83,22 @@ bool WriteAll(HANDLE hPrinter, const BYTE* p, DWORD n)
 }
 
 // Writes bytes [from, to) of the pending data.
-bool WriteRange(HANDLE hPrinter, const PendingData& d, DWORD from, DWORD to)
+bool WriteRange(HANDLE hPrinter, const PendingData& d, uint64_t from, uint64_t to)
 {
     bool ok = true;
-    if (from < d.cHeld) ok = WriteAll(hPrinter, d.held + from, (to < d.cHeld ? to : d.cHeld) - from);
+    if (from < d.cHeld) ok = WriteAll(hPrinter, d.held + from, DWORD((to < d.cHeld ? to : d.cHeld) - from));
     if (to > d.cHeld) {
-        DWORD start = (from > d.cHeld ? from : d.cHeld) - d.cHeld;
-        ok = WriteAll(hPrinter, d.buf + start, to - d.cHeld - start) && ok;
+        uint64_t start = (from > d.cHeld ? from : d.cHeld) - d.cHeld;
+        ok = WriteAll(hPrinter, d.buf + start, DWORD(to - d.cHeld - start)) && ok;
     }
     return ok;
 }
 
 // Position of the first complete tag in the pending data: one that starts in
 // the held bytes, else the first in the buffer.
-bool FindTag(const PendingData& d, DWORD* pos)
+bool FindTag(const PendingData& d, uint64_t* pos)
 {
-    for (DWORD p = 0; p < d.cHeld && p + TAG_LEN <= d.size(); p++) {
+    for (uint64_t p = 0; p < d.cHeld && p + TAG_LEN <= d.size(); p++) {
         DWORD i = 0;
         while (i < TAG_LEN && d.at(p + i) == TAG[i]) i++;
         if (i == TAG_LEN) {
@@ -113,7 +115,7 @@ bool FindTag(const PendingData& d, DWORD* pos)
 // Length of the longest end of the pending data that is a proper prefix of the tag.
 DWORD HeldSuffix(const PendingData& d)
 {
-    DWORD k = d.size() < HELD_MAX ? d.size() : HELD_MAX;
+    DWORD k = d.size() < HELD_MAX ? DWORD(d.size()) : HELD_MAX;
     for (; k > 0; k--) {
         DWORD i = 0;
         while (i < k && d.at(d.size() - k + i) == TAG[i]) i++;
@@ -127,7 +129,7 @@ DWORD HeldSuffix(const PendingData& d)
 bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
 {
     PendingData d{pDriver->held, pDriver->cHeld, buf, cbBuf};
-    DWORD tag = 0;
+    uint64_t tag = 0;
     if (FindTag(d, &tag)) {
         bool ok = WriteRange(pDriver->hPrinter, d, 0, tag);
         ok = AddPralixOptions(pDriver->hPrinter) && ok;

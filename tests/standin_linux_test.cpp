@@ -1,0 +1,89 @@
+// The stand-in's raw TCP printer ("host:port" ports), on loopback.
+#include "printer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+const int WAIT_MS = 10000;
+
+// Accepts one connection on 127.0.0.1 and returns what it sent until it closed.
+class LoopbackPrinter {
+public:
+    LoopbackPrinter()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(listen(fd_, 1), 0);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        received_ = std::async(std::launch::async, [this] { return Receive(); });
+    }
+    ~LoopbackPrinter() { close(fd_); }
+
+    WString Port() const { return Wide("127.0.0.1:" + std::to_string(port_)); }
+    std::string Received() { return received_.get(); }
+
+private:
+    std::string Receive()
+    {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, WAIT_MS) != 1) return "(no connection)";
+        int c = accept(fd_, nullptr, nullptr);
+        std::string data;
+        char buf[4096];
+        pollfd q{c, POLLIN, 0};
+        while (poll(&q, 1, WAIT_MS) == 1) {
+            ssize_t n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            data.append(buf, static_cast<size_t>(n));
+        }
+        close(c);
+        return data;
+    }
+
+    int fd_ = -1;
+    unsigned short port_ = 0;
+    std::future<std::string> received_;
+};
+
+TEST(StandinSpooler, RawTcpPortReceivesTheJobWhenItEnds)
+{
+    LoopbackPrinter server;
+    TestPrinter printer(TEXT("Pralix PS"), server.Port());
+    printer.StartJob(TEXT("net.ps"));
+    std::string job(100000, 'x');
+    DWORD written = 0;
+    ASSERT_TRUE(WritePrinter(printer.handle(), &job[0], static_cast<DWORD>(job.size()), &written));
+    printer.EndJobAndRead();
+    EXPECT_EQ(server.Received(), job);
+}
+
+TEST(StandinSpooler, UnreachableTcpPortFailsTheJobsEnd)
+{
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+    close(probe);  // a port nobody listens on
+    TestPrinter printer(TEXT("Pralix PS"), Wide("127.0.0.1:" + std::to_string(ntohs(a.sin_port))));
+    printer.StartJob(TEXT("net.ps"));
+    EXPECT_FALSE(EndDocPrinter(printer.handle()));
+}
+
+}  // namespace
