@@ -70,6 +70,9 @@ endforeach()
 run_host(--library "${WORK}/no-such-library" --output "${WORK}/x.prn" "${SAMPLE}")
 expect_rc(3 "a library that cannot be loaded")
 
+run_host(--output "${WORK}/no-such-directory/x.prn" "${SAMPLE}")
+expect_rc(5 "a port that cannot be written")
+
 # Aborting shows a message box: only the stand-in's user answers it unattended.
 if(NOT EMULATOR)
   run_host(--abort --chunk 100 --output "${WORK}/aborted.prn" "${SAMPLE}")

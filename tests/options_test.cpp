@@ -120,16 +120,23 @@ protected:
 
 TEST_F(IdentityCodePageTest, WideTextThatNeedsMoreBytesIsCutAtACharacter)
 {
-    if (!SelectAnsiCodePage(CP_UTF8)) GTEST_SKIP() << "ANSI code page is " << GetACP();
-    _OEM_PRIVDEVMODE o = {};
-    SetDefaultPralixOptions(&o);
-    for (int i = 0; i < 24; i++) o.docOwner[i] = 0xE9;  // 24 characters of two bytes each
-    o.docOwner[24] = 0;
-    IdentOptions id = {};
-    CopyIdentityToNarrow(&id, &o);
-    std::string owner(id.docOwner);
-    EXPECT_EQ(owner.size(), 24u);  // 12 whole characters and the terminator fill the 25 bytes
-    for (size_t i = 0; i < owner.size(); i += 2) EXPECT_EQ(owner.substr(i, 2), "\xC3\xA9");
+    // A character of two bytes in each code page.
+    struct { UINT codePage; WCHAR wide; const char* narrow; } cases[] = {{CP_UTF8, 0xE9, "\xC3\xA9"}, {932, 0x3042, "\x82\xA0"}};
+    int ran = 0;
+    for (const auto& c : cases) {
+        if (!SelectAnsiCodePage(c.codePage)) continue;
+        ran++;
+        _OEM_PRIVDEVMODE o = {};
+        SetDefaultPralixOptions(&o);
+        for (int i = 0; i < 24; i++) o.docOwner[i] = c.wide;  // 24 characters, 48 bytes
+        o.docOwner[24] = 0;
+        IdentOptions id = {};
+        CopyIdentityToNarrow(&id, &o);
+        std::string owner(id.docOwner);
+        EXPECT_EQ(owner.size(), 24u) << "CP " << c.codePage;  // 12 whole characters and the terminator fill 25 bytes
+        for (size_t i = 0; i < owner.size(); i += 2) EXPECT_EQ(owner.substr(i, 2), c.narrow) << "CP " << c.codePage;
+    }
+    if (ran == 0) GTEST_SKIP() << "no double-byte case for ANSI code page " << GetACP();
 }
 
 }  // namespace
