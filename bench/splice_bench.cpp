@@ -2,6 +2,7 @@
 // case: searched once, then passed through), a job with no tag (every buffer
 // searched), and a job of '%' characters (every buffer ends in a possible
 // start of the tag, so bytes are held back on every call).
+#include "printersetup.h"
 #include "umpd.h"
 
 #include <standin.h>
@@ -13,22 +14,13 @@
 
 namespace {
 
-typedef std::basic_string<WCHAR> WString;
-
 // A printer on the stand-in's spooler whose output is discarded.
 struct BenchPrinter {
     HANDLE added = nullptr, printer = nullptr;
     BenchPrinter()
     {
-        WString driver = TEXT("Pralix PS"), name = TEXT("bench"), port = TEXT("/dev/null");
-        DRIVER_INFO_3W di = {};
-        di.pName = &driver[0];
-        AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&di));
-        PRINTER_INFO_2W pi = {};
-        pi.pPrinterName = &name[0];
-        pi.pPortName = &port[0];
-        pi.pDriverName = &driver[0];
-        added = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&pi));
+        WString name = TEXT("bench");
+        added = AddPrinterForDriver(name, TEXT("Pralix PS"), TEXT("/dev/null"));
         OpenPrinterW(&name[0], &printer, nullptr);
     }
     ~BenchPrinter()

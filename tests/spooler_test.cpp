@@ -90,4 +90,18 @@ TEST_F(SpoolerTest, AbortedJobNeverReachesThePort)
     EXPECT_FALSE(printer_.OutputExists());
 }
 
+TEST_F(SpoolerTest, JobStillOpenWhenItsHandleClosesIsDelivered)
+{
+    HANDLE second = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer_.name().c_str()), &second, nullptr));
+    WString doc = TEXT("closed"), type = TEXT("RAW");
+    DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
+    ASSERT_NE(StartDocPrinterW(second, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+    DWORD written = 0;
+    char data[] = "closed early";
+    ASSERT_TRUE(WritePrinter(second, data, 12, &written));
+    EXPECT_TRUE(ClosePrinter(second));
+    EXPECT_EQ(printer_.Output(), "closed early");
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // spooler drives it. Standard output carries the hooks' trace lines; this
 // program's own messages go to standard error.
 #include "hostglue.h"
+#include "printersetup.h"
 
 #include <winspool.h>
 
@@ -118,29 +119,9 @@ bool LoadHooks(HMODULE lib, Hooks* h)
 // output, and starts a job on it. False (with a message) on failure.
 bool StartSpool(const Options& o, Spool* s)
 {
-    WString driver = o.driver, output = o.output, document = o.document;
-    WString driverFile = TEXT("C:\\windows\\system32\\wineps.drv");
-    WString name = TEXT("umpd-spool ");
-    for (char c : std::to_string(GetCurrentProcessId())) name += static_cast<WCHAR>(c);
-    WString processor = TEXT("WinPrint"), datatype = TEXT("RAW");
-
-    DRIVER_INFO_3W di = {};
-    di.cVersion = 3;
-    di.pName = &driver[0];
-    di.pDriverPath = di.pDataFile = di.pConfigFile = &driverFile[0];
-    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&di)) &&
-        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
-        fprintf(stderr, "umpd-spool: cannot add the driver (error %lu)\n", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    PRINTER_INFO_2W pi = {};
-    pi.pPrinterName = &name[0];
-    pi.pPortName = &output[0];
-    pi.pDriverName = &driver[0];
-    pi.pPrintProcessor = &processor[0];
-    pi.pDatatype = &datatype[0];
-    pi.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-    s->added = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&pi));
+    WString name = TEXT("umpd-spool ") + HostWiden(std::to_string(GetCurrentProcessId()).c_str());
+    WString document = o.document, datatype = TEXT("RAW");
+    s->added = AddPrinterForDriver(name, o.driver, o.output);
     if (!s->added || !OpenPrinterW(&name[0], &s->printer, nullptr)) {
         fprintf(stderr, "umpd-spool: cannot set up the printer (error %lu)\n", static_cast<unsigned long>(GetLastError()));
         return false;

@@ -67,11 +67,20 @@ std::string Utf8(const std::u16string& w)
     return n > 0 ? std::string(buf.data()) : std::string();
 }
 
-// Caller holds the lock.
-PrinterHandle* Find(HANDLE h)
+// Caller holds the lock. The handle's record, or null with the error set;
+// needJob also asks for a started document.
+PrinterHandle* Lookup(HANDLE h, bool needJob = false)
 {
     auto* p = static_cast<PrinterHandle*>(h);
-    return Spl().handles.count(p) ? p : nullptr;
+    if (!Spl().handles.count(p)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (needJob && !p->job) {
+        SetLastError(ERROR_SPL_NO_STARTDOC);
+        return nullptr;
+    }
+    return p;
 }
 
 // Packs a level-1 record followed by its strings into the caller's buffer,
@@ -241,11 +250,8 @@ BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* phPrinter, PRINTER_DEFAULTSW*)
 DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD level, LPBYTE info)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Find(hPrinter);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
+    PrinterHandle* h = Lookup(hPrinter);
+    if (!h) return 0;
     if (level != 1 || !info) {
         SetLastError(level != 1 ? ERROR_INVALID_LEVEL : ERROR_INVALID_PARAMETER);
         return 0;
@@ -268,15 +274,8 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
     if (pcWritten) *pcWritten = 0;
-    PrinterHandle* h = Find(hPrinter);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!h->job) {
-        SetLastError(ERROR_SPL_NO_STARTDOC);
-        return FALSE;
-    }
+    PrinterHandle* h = Lookup(hPrinter, true);
+    if (!h) return FALSE;
     if (!pcWritten || (!buf && cbBuf)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -292,11 +291,8 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
 BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Find(hPrinter);
-    if (!h || !h->job) {
-        SetLastError(h ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    PrinterHandle* h = Lookup(hPrinter, true);
+    if (!h) return FALSE;
     bool ok = Deliver(*h->job, *h->printer);
     DropJob(h);
     if (!ok) SetLastError(ERROR_WRITE_FAULT);
@@ -306,11 +302,8 @@ BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
 BOOL WINAPI AbortPrinter(HANDLE hPrinter)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Find(hPrinter);
-    if (!h || !h->job) {
-        SetLastError(h ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    PrinterHandle* h = Lookup(hPrinter, true);
+    if (!h) return FALSE;
     DropJob(h);
     return TRUE;
 }
@@ -319,18 +312,11 @@ BOOL WINAPI AbortPrinter(HANDLE hPrinter)
 // spooler ends it.
 BOOL WINAPI ClosePrinter(HANDLE hPrinter)
 {
-    if (!hPrinter) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
     bool open;
     {
         std::lock_guard<std::mutex> lock(Spl().lock);
-        PrinterHandle* h = Find(hPrinter);
-        if (!h) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
+        PrinterHandle* h = Lookup(hPrinter);
+        if (!h) return FALSE;
         open = h->job != nullptr;
     }
     if (open) EndDocPrinter(hPrinter);
@@ -344,11 +330,8 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter)
 BOOL WINAPI DeletePrinter(HANDLE hPrinter)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Find(hPrinter);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    PrinterHandle* h = Lookup(hPrinter);
+    if (!h) return FALSE;
     auto it = Spl().printers.find(h->printer->name);
     if (it != Spl().printers.end() && it->second == h->printer) Spl().printers.erase(it);
     return TRUE;
@@ -357,11 +340,8 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter)
 BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD jobId, DWORD level, LPBYTE out, DWORD cbBuf, LPDWORD pcbNeeded)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Find(hPrinter);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    PrinterHandle* h = Lookup(hPrinter);
+    if (!h) return FALSE;
     if (level != 1) {
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
@@ -389,11 +369,8 @@ BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD jobId, DWORD level, LPBYTE out, DWORD
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR, DWORD level, LPBYTE out, DWORD cbBuf, LPDWORD pcbNeeded)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Find(hPrinter);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    PrinterHandle* h = Lookup(hPrinter);
+    if (!h) return FALSE;
     if (level != 1) {
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;

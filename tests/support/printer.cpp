@@ -1,4 +1,5 @@
 #include "printer.h"
+#include "printersetup.h"
 #include "tempfile.h"
 
 #include <gtest/gtest.h>
@@ -46,23 +47,7 @@ TestPrinter::TestPrinter(const WString& driver, const WString& port)
         portPath_ = port;
     }
 
-    WString drv = driver, file = TEXT("C:\\windows\\system32\\wineps.drv");
-    WString processor = TEXT("WinPrint"), datatype = TEXT("RAW");
-    DRIVER_INFO_3W di = {};
-    di.cVersion = 3;
-    di.pName = &drv[0];
-    di.pDriverPath = di.pDataFile = di.pConfigFile = &file[0];
-    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&di))) {
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_DRIVER_ALREADY_INSTALLED));
-    }
-    PRINTER_INFO_2W pi = {};
-    pi.pPrinterName = &name_[0];
-    pi.pPortName = &portPath_[0];
-    pi.pDriverName = &drv[0];
-    pi.pPrintProcessor = &processor[0];
-    pi.pDatatype = &datatype[0];
-    pi.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-    added_ = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&pi));
+    added_ = AddPrinterForDriver(name_, driver, portPath_);
     EXPECT_NE(added_, nullptr) << "AddPrinterW failed: " << GetLastError();
     EXPECT_TRUE(OpenPrinterW(&name_[0], &printer_, nullptr)) << GetLastError();
 }
@@ -89,8 +74,10 @@ DWORD TestPrinter::StartJob(const WCHAR* document)
 std::string TestPrinter::EndJobAndRead()
 {
     EXPECT_TRUE(EndDocPrinter(printer_)) << GetLastError();
-    return readPath_.empty() ? std::string() : ReadWholeFile(readPath_);
+    return Output();
 }
+
+std::string TestPrinter::Output() const { return readPath_.empty() ? std::string() : ReadWholeFile(readPath_); }
 
 bool TestPrinter::OutputExists() const
 {

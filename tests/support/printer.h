@@ -22,6 +22,8 @@ public:
     DWORD StartJob(const WCHAR* document);
     // Ends the job and returns what reached the port.
     std::string EndJobAndRead();
+    // What reached the port's file so far.
+    std::string Output() const;
     // True when the port's file exists.
     bool OutputExists() const;
     void RemoveOutput() const;
