@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 
 namespace {
 
@@ -34,21 +33,6 @@ protected:
         if (lib_) { EXPECT_TRUE(FreeLibrary(lib_)); }
     }
 
-    std::string Print(const std::string& data, size_t chunk, const WCHAR* document)
-    {
-        HANDLE h = startDoc_(printer_.handle(), printer_.StartJob(document));
-        EXPECT_NE(h, nullptr);
-        if (!h) return std::string();
-        for (size_t at = 0; at < data.size(); at += chunk) {
-            DWORD written = 0;
-            size_t n = data.size() - at < chunk ? data.size() - at : chunk;
-            EXPECT_TRUE(write_(h, const_cast<char*>(data.data()) + at, static_cast<DWORD>(n), &written));
-        }
-        endDoc_(h);
-        close_(h);
-        return printer_.EndJobAndRead();
-    }
-
     HMODULE lib_ = nullptr;
     StartDocFn startDoc_ = nullptr;
     WritePrinterFn write_ = nullptr;
@@ -56,30 +40,8 @@ protected:
     TestPrinter printer_;
 };
 
-const std::string JOB = "%!PS-Adobe-3.0\n%%Title: sample\n%%EndComments\n/Helvetica findfont 12 scalefont setfont\n"
-                        "72 720 moveto (Hello) show\nshowpage\n%%EOF\n";
-
-TEST_F(LibraryTest, JobPassesThroughAtAnyChunkSize)
-{
-    for (size_t chunk : {1, 2, 7, 13, 64, 4096}) EXPECT_EQ(Print(JOB, chunk, TEXT("sample.ps")), JOB) << "chunk " << chunk;
-}
-
-TEST_F(LibraryTest, TestPagePrints)
-{
-    EXPECT_EQ(Print(JOB, 4096, TEXT("Test Page")), JOB);
-}
-
-TEST_F(LibraryTest, TraceLinesGoToStandardOutput)
-{
-    testing::internal::CaptureStdout();
-    Print(JOB, 4096, TEXT("sample.ps"));
-    std::string out = testing::internal::GetCapturedStdout();
-    std::istringstream lines(out);
-    std::string line;
-    std::vector<std::string> starts;
-    while (std::getline(lines, line)) starts.push_back(line.substr(0, line.find(" called") == std::string::npos ? line.find(" call #") : line.find(" called")));
-    EXPECT_EQ(starts, (std::vector<std::string>{"DrvSplStartDoc", "DrvSplWritePrinter", "DrvSplEndDoc", "DrvSplClose"}));
-}
+// Jobs printed through the library, its trace lines and the test page are
+// checked end to end by the host test (umpd_spool_host).
 
 TEST_F(LibraryTest, AbortShowsTheNotice)
 {

@@ -54,9 +54,9 @@ WCHAR* wcsstr(WCHAR* haystack, const WCHAR* needle)
 
 namespace {
 
-// One conversion specification: "%", flags, width, precision, length, type.
-struct Spec {
-    std::string text;  // the whole specification, for snprintf
+// One conversion: "%", flags, width, precision, length, type.
+struct Conversion {
+    std::string text;  // the whole conversion, for snprintf
     bool leftAlign = false;
     int width = -1;
     int precision = -1;
@@ -75,9 +75,9 @@ int ReadNumber(const WCHAR*& f, va_list& args)
     return n;
 }
 
-Spec ParseSpec(const WCHAR*& f, va_list& args)
+Conversion ParseConversion(const WCHAR*& f, va_list& args)
 {
-    Spec s;
+    Conversion s;
     const WCHAR* start = f;
     while (*f && std::strchr("-+ #0", static_cast<char>(*f)) && *f < 0x80) s.leftAlign |= (*f++ == u'-');
     if ((*f >= u'0' && *f <= u'9') || *f == u'*') s.width = ReadNumber(f, args);
@@ -103,7 +103,7 @@ Spec ParseSpec(const WCHAR*& f, va_list& args)
     return s;
 }
 
-void Pad(std::u16string& out, const std::u16string& body, const Spec& s)
+void Pad(std::u16string& out, const std::u16string& body, const Conversion& s)
 {
     size_t width = s.width > 0 ? static_cast<size_t>(s.width) : 0;
     std::u16string fill(width > body.size() ? width - body.size() : 0, u' ');
@@ -117,7 +117,7 @@ std::u16string Widen(const char* narrow)
     return w;
 }
 
-void FormatOne(std::u16string& out, const Spec& s, va_list& args)
+void FormatOne(std::u16string& out, const Conversion& s, va_list& args)
 {
     char buf[128];
     switch (s.type) {
@@ -172,7 +172,7 @@ int swprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...)
             f += 2;
         } else {
             f++;
-            Spec s = ParseSpec(f, args);
+            Conversion s = ParseConversion(f, args);
             FormatOne(out, s, args);
         }
     }
