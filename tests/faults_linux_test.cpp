@@ -17,6 +17,8 @@ struct FaultCase {
     const char* name;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.what; }
+
 class SpliceFaultTest : public ::testing::TestWithParam<FaultCase> {
 protected:
     void SetUp() override { gFakes.Reset(); }

@@ -23,4 +23,15 @@ void StandinFailWritePrinterCall(DWORD n);
 // thread-local storage.
 void StandinFailDisableThreadLibraryCalls(BOOL fail);
 
+// The registry lives in files under this directory (default: the environment
+// variable UMPD_STANDIN_REGISTRY, else a directory in the temporary
+// directory); volatile keys under the runtime directory, which a restart clears.
+void StandinSetRegistryRoot(const char* directory);
+
+// Makes every registry call of one kind fail with the given error until it is
+// cleared with ERROR_SUCCESS (a full disk, a locked-down key: CI runs as
+// root, so file permissions cannot make them fail).
+enum StandinRegistryCall { STANDIN_REG_OPEN, STANDIN_REG_CREATE, STANDIN_REG_QUERY, STANDIN_REG_SET };
+void StandinFailRegistryCall(StandinRegistryCall call, LONG error);
+
 }  // extern "C"
