@@ -1,6 +1,8 @@
-# umpd-spool end to end: prints the sample job through the hooks and checks
-# the output, the trace lines and the exit codes.
+# umpd-spool and umpd-options end to end: prints the sample job through the
+# hooks and checks the output with its job ticket, the trace lines, the
+# stored options and the exit codes.
 #   HOST      the host program
+#   OPTIONS   the options tool
 #   EMULATOR  what runs it when cross-built (Wine), or empty
 #   SAMPLE    a PostScript job
 #   WORK      a scratch directory
@@ -11,9 +13,22 @@ function(fail message)
   message(SEND_ERROR "${message}")
 endfunction()
 
+# A driver of its own, so the stored options start from the defaults; on
+# Linux also a registry of its own (Windows has one registry).
+string(RANDOM LENGTH 8 suffix)
+set(store --driver "umpd-host-test-${suffix}")
+if(NOT EMULATOR)
+  list(APPEND store --registry "${WORK}/registry")
+endif()
+
 # Runs the host with the given arguments; sets rc, out (stdout) and err.
 macro(run_host)
   execute_process(COMMAND ${EMULATOR} ${HOST} ${ARGN}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+endmacro()
+
+macro(run_options)
+  execute_process(COMMAND ${EMULATOR} ${OPTIONS} ${store} ${ARGN}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
 endmacro()
 
@@ -30,15 +45,51 @@ function(count_lines text pattern result)
 endfunction()
 
 file(SIZE "${SAMPLE}" sample_size)
+file(READ "${SAMPLE}" sample)
+string(FIND "${sample}" "%%EndComments" tag)
+string(SUBSTRING "${sample}" 0 ${tag} header)
+string(SUBSTRING "${sample}" ${tag} -1 body)
 
-# Printing at several chunk sizes: the output is the job, one trace line per call.
+# Checks that a printed file is the job with one ticket block before its
+# first "%%EndComments", every line of it ended by CR LF; sets `block` (the
+# block, its CRs left out: file(READ) drops them) and `block_lines`.
+function(expect_ticket file what)
+  file(READ "${file}" printed)
+  file(READ "${file}" hex HEX)
+  string(LENGTH "${header}" at)
+  string(SUBSTRING "${printed}" 0 ${at} before)
+  string(FIND "${printed}" "%%EndComments" end)
+  if(NOT before STREQUAL header OR end LESS at)
+    fail("${what}: the output does not start with the job's header")
+    return()
+  endif()
+  math(EXPR length "${end} - ${at}")
+  string(SUBSTRING "${printed}" ${at} ${length} block)
+  string(SUBSTRING "${printed}" ${end} -1 after)
+  if(NOT after STREQUAL body)
+    fail("${what}: the job after the ticket differs")
+  endif()
+  count_lines("${block}" "[^\n]*\n" lines)
+  count_lines("${block}" "%%PRALIX: [^\n]*\n" comments)
+  count_lines("${block}" "statusdict /Pralix_feat_dict known not { currentfile flushfile }if \n" guards)
+  string(REGEX REPLACE "(..)" "\\1 " bytes "${hex}")
+  count_lines(" ${bytes}" " 0d 0a" crlfs)  # the job itself has no CR
+  math(EXPR wanted "${comments} + ${guards}")
+  if(NOT lines EQUAL wanted OR NOT crlfs EQUAL lines OR NOT block MATCHES "^(statusdict[^\n]*\n)?%%PRALIX: Spool ")
+    fail("${what}: the ticket block is malformed (${lines} lines, ${crlfs} CR LF):\n${block}")
+  endif()
+  set(block "${block}" PARENT_SCOPE)
+  set(block_lines ${lines} PARENT_SCOPE)
+endfunction()
+
+# Printing at several chunk sizes: the job with its ticket, one trace line per call.
 foreach(chunk 1 7 13 4096)
   set(output "${WORK}/out-${chunk}.prn")
-  run_host(--chunk ${chunk} --output "${output}" "${SAMPLE}")
+  run_host(${store} --chunk ${chunk} --output "${output}" "${SAMPLE}")
   expect_rc(0 "print at chunk ${chunk}")
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${SAMPLE}" "${output}" RESULT_VARIABLE differ)
-  if(differ)
-    fail("chunk ${chunk}: the printed output differs from the job")
+  expect_ticket("${output}" "chunk ${chunk}")
+  if(NOT block_lines EQUAL 46)
+    fail("chunk ${chunk}: the default options give ${block_lines} lines, not 46:\n${block}")
   endif()
   math(EXPR calls "(${sample_size} + ${chunk} - 1) / ${chunk}")
   count_lines("${out}" "DrvSplWritePrinter call #[0-9]+ hDriver [0-9a-f]+ pBuf [0-9a-f]+ cbBuf [0-9]+ pcWritten [0-9a-f]+\n" writes)
@@ -53,8 +104,56 @@ foreach(chunk 1 7 13 4096)
   endif()
 endforeach()
 
-run_host(--document "Test Page" --output "${WORK}/testpage.prn" "${SAMPLE}")
+# A secure-print password serves one job: guard line and SecurePassword line,
+# then both passwords are emptied in the store.
+run_options(set securePassword=abc password=pw docOwner=owner)
+expect_rc(0 "setting the options")
+run_host(${store} --output "${WORK}/secure.prn" "${SAMPLE}")
+expect_rc(0 "a job with a secure-print password")
+expect_ticket("${WORK}/secure.prn" "a job with a secure-print password")
+if(NOT block MATCHES "^statusdict" OR NOT block MATCHES "%%PRALIX: SecurePassword 7B8F91\n$"
+   OR NOT block MATCHES "%%PRALIX: DocOwner owner\n" OR NOT block_lines EQUAL 48)
+  fail("the secure job's ticket lacks its guard or its password lines:\n${block}")
+endif()
+run_options(show)
+if(NOT out MATCHES "\npassword=\n" OR NOT out MATCHES "\nsecurePassword=\n" OR NOT out MATCHES "\ndocOwner=owner\n")
+  fail("the passwords were not emptied after the job:\n${out}")
+endif()
+run_host(${store} --output "${WORK}/next.prn" "${SAMPLE}")
+expect_ticket("${WORK}/next.prn" "the job after it")
+if(block MATCHES "statusdict|SecurePassword" OR NOT block_lines EQUAL 46)
+  fail("the next job still carries the secure-print password:\n${block}")
+endif()
+
+# The test page skips the job start but its ticket comes from the store.
+run_options(set docOwner=tester)
+run_host(${store} --document "Test Page" --output "${WORK}/testpage.prn" "${SAMPLE}")
 expect_rc(0 "the test page")
+expect_ticket("${WORK}/testpage.prn" "the test page")
+if(NOT block MATCHES "%%PRALIX: DocOwner tester\n")
+  fail("the test page's ticket is not the stored one:\n${block}")
+endif()
+
+# The options tool: a record out and back in; bad input refused.
+run_options(export "${WORK}/record.bin")
+expect_rc(0 "export")
+file(SIZE "${WORK}/record.bin" record_size)
+if(NOT record_size EQUAL 1428)
+  fail("an exported record of ${record_size} bytes")
+endif()
+run_options(reset)
+run_options(import "${WORK}/record.bin")
+expect_rc(0 "import")
+run_options(show)
+if(NOT out MATCHES "\ndocOwner=tester\n")
+  fail("import did not bring the record back:\n${out}")
+endif()
+file(WRITE "${WORK}/short.bin" "90")
+foreach(args "import;${WORK}/short.bin" "set;duplex=x" "set;nosuch=1" "set;docOwner=1234567890123456789012345"
+             "set;outputBin=40000" "bogus")
+  run_options(${args})
+  expect_rc(1 "options '${args}'")
+endforeach()
 
 # Malformed commands and unreadable files.
 foreach(args "--chunk;0;${SAMPLE}" "--chunk;x;${SAMPLE}" "--bogus;${SAMPLE}" "--output" "${SAMPLE};${SAMPLE}" ""
@@ -67,15 +166,15 @@ foreach(args "--chunk;0;${SAMPLE}" "--chunk;x;${SAMPLE}" "--bogus;${SAMPLE}" "--
   endif()
 endforeach()
 
-run_host(--library "${WORK}/no-such-library" --output "${WORK}/x.prn" "${SAMPLE}")
+run_host(${store} --library "${WORK}/no-such-library" --output "${WORK}/x.prn" "${SAMPLE}")
 expect_rc(3 "a library that cannot be loaded")
 
-run_host(--output "${WORK}/no-such-directory/x.prn" "${SAMPLE}")
+run_host(${store} --output "${WORK}/no-such-directory/x.prn" "${SAMPLE}")
 expect_rc(5 "a port that cannot be written")
 
 # Aborting shows a message box: only the stand-in's user answers it unattended.
 if(NOT EMULATOR)
-  run_host(--abort --chunk 100 --output "${WORK}/aborted.prn" "${SAMPLE}")
+  run_host(${store} --abort --chunk 100 --output "${WORK}/aborted.prn" "${SAMPLE}")
   expect_rc(4 "an aborted job")
   if(EXISTS "${WORK}/aborted.prn")
     fail("an aborted job reached the port")

@@ -28,3 +28,7 @@ Fn GetProc(HMODULE module, const char* name)
 {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
+
+// Points the registry at a directory of files (the Linux stand-in's);
+// false where the platform has its own registry.
+bool HostUseRegistryDirectory(const WString& directory);

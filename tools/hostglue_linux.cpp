@@ -1,5 +1,7 @@
 #include "hostglue.h"
 
+#include <standin.h>
+
 #include <cstring>
 
 // File names are UTF-8 on Linux.
@@ -20,4 +22,10 @@ std::string HostUtf8(const WString& text)
 FILE* HostOpenFile(const WString& path, const char* mode)
 {
     return fopen(HostUtf8(path).c_str(), mode);
+}
+
+bool HostUseRegistryDirectory(const WString& directory)
+{
+    StandinSetRegistryRoot(HostUtf8(directory).c_str());
+    return true;
 }

@@ -24,3 +24,5 @@ FILE* HostOpenFile(const WString& path, const char* mode)
     WString wmode(mode, mode + strlen(mode));
     return _wfopen(path.c_str(), wmode.c_str());
 }
+
+bool HostUseRegistryDirectory(const WString&) { return false; }

@@ -16,7 +16,7 @@ enum ExitCode { PRINTED = 0, BAD_ARGUMENTS = 1, REFUSED = 2, SETUP_FAILED = 3, A
 
 const char USAGE[] =
     "usage: umpd-spool [--driver NAME] [--document NAME] [--library PATH] [--chunk BYTES]\n"
-    "                  [--output FILE|HOST:PORT] [--abort] FILE\n";
+    "                  [--output FILE|HOST:PORT] [--registry DIR] [--abort] FILE\n";
 
 struct Options {
     WString file, driver = TEXT("Pralix PS"), document, library, output = TEXT("umpd-spool.prn");
@@ -78,6 +78,11 @@ bool ParseArgs(const std::vector<WString>& args, Options* o)
         } else if (a == TEXT("--chunk") && hasValue) {
             if (!ParseChunk(args[++i], &o->chunk)) {
                 fprintf(stderr, "umpd-spool: --chunk takes a byte count from 1 to 16777216\n");
+                return false;
+            }
+        } else if (a == TEXT("--registry") && hasValue) {
+            if (!HostUseRegistryDirectory(args[++i])) {
+                fprintf(stderr, "umpd-spool: --registry is for the Linux build; Windows has its own registry\n");
                 return false;
             }
         } else if ((a == TEXT("--driver") || a == TEXT("--document") || a == TEXT("--library") ||

@@ -129,6 +129,9 @@ void CopyIdentityToWide(_OEM_PRIVDEVMODE* outOptions, const IdentOptions* inIden
 DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName);
 DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName);
 
+// Password encoding (umpd_password.cpp): in place, bounded by the buffer's size.
+void EncryptUserPassword(char* userPassword, size_t size);
+
 // Job-ticket writer (umpd_ticket.cpp).
 // True when every line reached the spooler.
 BOOL AddPralixOptions(HANDLE hPrinter);
