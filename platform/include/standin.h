@@ -15,6 +15,10 @@ void StandinSetAnsiCodePage(UINT codePage);
 typedef int (*StandinMessageBoxFn)(void* context, HWND hWnd, LPCWSTR text, LPCWSTR caption, UINT type);
 void StandinSetMessageBoxUser(StandinMessageBoxFn answer, void* context);
 
+// A printer whose port is "NUL" keeps nothing of its jobs and counts their
+// bytes: all NUL ports' bytes so far.
+unsigned long long StandinNullPortBytes(void);
+
 // Makes the n-th WritePrinter call from now on fail (1 is the next call);
 // 0 clears the fault.
 void StandinFailWritePrinterCall(DWORD n);

@@ -34,7 +34,7 @@ struct Job {
     DWORD id;
     std::u16string document;
     bool hasDocument;
-    FILE* spool;
+    FILE* spool;  // null for the null port: bytes are counted, not kept
 };
 
 struct PrinterHandle {
@@ -50,7 +50,14 @@ struct Spooler {
     DWORD nextJobId = 1;
     DWORD writeCalls = 0;
     DWORD failWriteAt = 0;
+    unsigned long long nullBytes = 0;
 };
+
+// The null device's name, as Windows spells it; any case.
+bool IsNullPort(const std::u16string& port)
+{
+    return port.size() == 3 && (port[0] | 0x20) == 'n' && (port[1] | 0x20) == 'u' && (port[2] | 0x20) == 'l';
+}
 
 Spooler& Spl()
 {
@@ -161,6 +168,7 @@ bool SendAll(int fd, const char* data, size_t n)
 // Copies the spooled job to the printer's port.
 bool Deliver(Job& job, const Printer& printer)
 {
+    if (!job.spool) return true;
     std::string port = Utf8(printer.port), host, service;
     rewind(job.spool);
     char buf[65536];
@@ -260,8 +268,8 @@ DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD level, LPBYTE info)
         SetLastError(ERROR_INVALID_PRINTER_STATE);
         return 0;
     }
-    FILE* spool = tmpfile();
-    if (!spool) {
+    FILE* spool = IsNullPort(h->printer->port) ? nullptr : tmpfile();
+    if (!spool && !IsNullPort(h->printer->port)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
@@ -280,7 +288,8 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (++Spl().writeCalls == Spl().failWriteAt || fwrite(buf, 1, cbBuf, h->job->spool) != cbBuf) {
+    if (++Spl().writeCalls == Spl().failWriteAt ||
+        (h->job->spool ? fwrite(buf, 1, cbBuf, h->job->spool) != cbBuf : (Spl().nullBytes += cbBuf, false))) {
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;
     }
@@ -379,6 +388,12 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR, DWORD level, LPBYTE out, 
     if (!Pack(out, cbBuf, pcbNeeded, sizeof info, {&h->printer->driver}, {&info.pName})) return FALSE;
     memcpy(out, &info, sizeof info);
     return TRUE;
+}
+
+unsigned long long StandinNullPortBytes(void)
+{
+    std::lock_guard<std::mutex> lock(Spl().lock);
+    return Spl().nullBytes;
 }
 
 void StandinFailWritePrinterCall(DWORD n)

@@ -147,18 +147,45 @@ bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
     return ok;
 }
 
+// Past the run of '%' characters that starts at p (bounded by end).
+const BYTE* SkipPercents(const BYTE* p, const BYTE* end)
+{
+    const uint64_t percents = 0x2525252525252525ull;
+    for (uint64_t word; end - p >= 8; p += 8) {
+        memcpy(&word, p, 8);
+        if (word != percents) break;
+    }
+    while (p < end && *p == '%') p++;
+    return p;
+}
+
 }  // namespace
 
 // The first "%%EndComments" that lies wholly inside buf, anywhere in it.
+// memchr finds each '%'; in a run of '%' the tag can only start two before
+// the run's end, so a run is passed over whole (a job made of '%' characters
+// costs no more than ordinary text).
 const BYTE* FindPSTag_EndComments(const BYTE* buf, DWORD len, DWORD* wSize)
 {
     *wSize = 0;
     if (len < TAG_LEN) return nullptr;
-    for (DWORD pos = 0; pos + TAG_LEN <= len; pos++) {
-        if (memcmp(buf + pos, TAG, TAG_LEN) == 0) {
-            *wSize = pos;
-            return buf + pos;
+    const BYTE* end = buf + len;
+    const BYTE* last = end - TAG_LEN;  // the last place a tag can start
+    for (const BYTE* p = buf; p <= last;) {
+        p = static_cast<const BYTE*>(memchr(p, '%', static_cast<size_t>(last - p) + 1));
+        if (!p) return nullptr;
+        if (p[1] != '%') {
+            p += 2;
+            continue;
         }
+        const BYTE* runEnd = SkipPercents(p + 2, end);
+        p = runEnd - 2;
+        if (p > last) return nullptr;
+        if (memcmp(p, TAG, TAG_LEN) == 0) {
+            *wSize = static_cast<DWORD>(p - buf);
+            return p;
+        }
+        p = runEnd;
     }
     return nullptr;
 }
