@@ -161,6 +161,13 @@ const BYTE* SkipPercents(const BYTE* p, const BYTE* end)
 
 }  // namespace
 
+BYTE* QueryDriverInfo1(HANDLE hPrinter)
+{
+    return QueryLevel1([&](BYTE* b, DWORD cb, DWORD* needed) {
+        return GetPrinterDriverW(hPrinter, nullptr, 1, b, cb, needed);
+    });
+}
+
 // The first "%%EndComments" that lies wholly inside buf, anywhere in it.
 // memchr finds each '%'; in a run of '%' the tag can only start two before
 // the run's end, so a run is passed over whole (a job made of '%' characters
@@ -216,9 +223,7 @@ BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID)
 
 HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
 {
-    BYTE* driverInfo = QueryLevel1([&](BYTE* b, DWORD cb, DWORD* needed) {
-        return GetPrinterDriverW(hPrinter, nullptr, 1, b, cb, needed);
-    });
+    BYTE* driverInfo = QueryDriverInfo1(hPrinter);
     BYTE* jobInfo = QueryLevel1([&](BYTE* b, DWORD cb, DWORD* needed) {
         return GetJobW(hPrinter, JobId, 1, b, cb, needed);
     });

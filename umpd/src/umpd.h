@@ -137,6 +137,10 @@ void EncryptUserPassword(char* userPassword, size_t size);
 BOOL AddPralixOptions(HANDLE hPrinter);
 
 // Hooks and the tag search (umpd.cpp).
+// The driver's level-1 information (a DRIVER_INFO_1W) in a block from the
+// global heap that the caller frees, sized from the spooler's report; null
+// when the spooler cannot tell.
+BYTE* QueryDriverInfo1(HANDLE hPrinter);
 const BYTE* FindPSTag_EndComments(const BYTE* buf, DWORD len, DWORD* wSize);
 
 extern "C" {

@@ -14,17 +14,12 @@ const WCHAR gszUserInfo[] = TEXT("User Info");
 const WCHAR KEY_PREFIX[] = TEXT("SYSTEM\\Printers\\");
 const size_t NAME_MAX_UNITS = 256;  // a registry key name has at most 255 characters
 
-// The driver's name behind a printer handle: the spooler's level-1 driver
-// information, sized from what the first query reports.
+// The driver's name behind a printer handle.
 bool DriverNameOf(HANDLE hPrinter, WCHAR (&outName)[NAME_MAX_UNITS])
 {
-    DWORD cbNeeded = 0;
-    GetPrinterDriverW(hPrinter, nullptr, 1, nullptr, 0, &cbNeeded);
-    if (cbNeeded == 0) return false;
-    auto* info = static_cast<BYTE*>(GlobalAlloc(GPTR, cbNeeded));
-    bool ok = info && GetPrinterDriverW(hPrinter, nullptr, 1, info, cbNeeded, &cbNeeded);
-    LPCWSTR name = ok ? reinterpret_cast<DRIVER_INFO_1W*>(info)->pName : nullptr;
-    ok = name && wcslen(name) < NAME_MAX_UNITS;
+    BYTE* info = QueryDriverInfo1(hPrinter);
+    LPCWSTR name = info ? reinterpret_cast<DRIVER_INFO_1W*>(info)->pName : nullptr;
+    bool ok = name && wcslen(name) < NAME_MAX_UNITS;
     if (ok) wcscpy(outName, name);
     if (info) GlobalFree(info);
     return ok;
