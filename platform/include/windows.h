@@ -48,6 +48,13 @@ struct HWND__;
 typedef HWND__* HWND;
 typedef HANDLE HGLOBAL;
 typedef int (*FARPROC)();
+struct HRSRC__;
+typedef HRSRC__* HRSRC;
+
+#define MAKEINTRESOURCEW(i) ((LPWSTR)(ULONG_PTR)(WORD)(i))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+#define RT_STRING MAKEINTRESOURCEW(6)
+#define RT_DIALOG MAKEINTRESOURCEW(5)
 
 #define TRUE 1
 #define FALSE 0
@@ -85,6 +92,7 @@ typedef int (*FARPROC)();
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_MORE_DATA 234L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_DLL_INIT_FAILED 1114L
@@ -195,8 +203,15 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);
 
+// Resources of a loaded module (numeric names and types only).
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID WINAPI LockResource(HGLOBAL hResData);
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+
 // Window manager.
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 
 }  // extern "C"
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <standin.h>
 
+#include "modules.h"
+
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -27,6 +29,8 @@ struct Module {
     void* dl;
     std::string path;
     int refs;
+    const BYTE* resources;  // the module's compiled resources, if it has any
+    size_t resourceSize;
 };
 
 std::mutex gModulesLock;
@@ -52,6 +56,16 @@ EntryPointFn EntryOf(Module* m)
 }
 
 }  // namespace
+
+bool StandinModuleResources(HMODULE h, const BYTE** data, size_t* size)
+{
+    std::lock_guard<std::mutex> lock(gModulesLock);
+    Module* m = FindModule(h);
+    if (!m || !m->resources) return false;
+    *data = m->resources;
+    *size = m->resourceSize;
+    return true;
+}
 
 extern "C" {
 
@@ -176,7 +190,9 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName)
             dlclose(dl);  // one dlopen reference per module record
             return reinterpret_cast<HMODULE>(m);
         }
-        m = new Module{dl, path, 1};
+        const void* size = dlsym(dl, "StandinResourcesSize");
+        m = new Module{dl, path, 1, static_cast<const BYTE*>(dlsym(dl, "StandinResources")),
+                       size ? static_cast<size_t>(*static_cast<const unsigned long*>(size)) : 0};
         gModules.push_back(m);
     }
     HMODULE h = reinterpret_cast<HMODULE>(m);

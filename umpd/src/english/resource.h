@@ -1,0 +1,37 @@
+// Resource ids of the hook library: part of its interface, never renumbered.
+#pragma once
+
+// Dialog templates.
+#define IDD_VALIDATION_ERROR 106
+#define IDD_IP_ADDRESS 118
+#define IDD_SECURE_ACCESS 119
+
+// Controls.
+#define IDC_INVALID_FIELDS 1103
+#define IDC_ADMIN_MESSAGE 1104
+#define IDC_ADMIN_EMAIL 1105
+#define IDC_IP_ADDRESS 1108
+#define IDC_NOT_CONNECTED_1 1111
+#define IDC_USER_ID 1112
+#define IDC_PASSWORD 1113
+#define IDC_ACCOUNT_NUMBER 1114
+#define IDC_USER_ID_LABEL 1115
+#define IDC_PASSWORD_LABEL 1116
+#define IDC_ACCOUNT_NUMBER_LABEL 1117
+#define IDC_NOT_CONNECTED_2 1121
+
+// Strings that the secure-access feature loads.
+#define IDS_REJECTED_ACCOUNT 101
+#define IDS_REJECTED_PASSWORD 102
+#define IDS_REJECTED_PASSWORD_ACCOUNT 103
+#define IDS_REJECTED_USER 104
+#define IDS_REJECTED_USER_ACCOUNT 105
+#define IDS_OPTIONAL 106
+#define IDS_REQUIRED 107
+#define IDS_SECURE_ACCESS 108
+#define IDS_ADDRESS_INVALID 109
+#define IDS_SERVER_QUIT 110
+#define IDS_UNEXPECTED_ERROR 111
+#define IDS_ENTER_ADDRESS 112
+#define IDS_ADDRESS_UNREACHABLE 113
+#define IDS_NO_CONNECTION 114
