@@ -55,6 +55,7 @@ typedef HRSRC__* HRSRC;
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define RT_STRING MAKEINTRESOURCEW(6)
 #define RT_DIALOG MAKEINTRESOURCEW(5)
+#define DS_SETFONT 0x40L
 
 #define TRUE 1
 #define FALSE 0
