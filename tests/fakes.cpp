@@ -16,7 +16,6 @@ void FakeSeams::Reset()
     memset(&validated, 0, sizeof validated);
     validate = [](IdentOptions*) { return 1; };
     ticket = "<TICKET>\r\n";
-    ticketResult = TRUE;
 }
 
 DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name)
@@ -48,6 +47,5 @@ BOOL AddPralixOptions(HANDLE hPrinter)
 {
     gFakes.tickets++;
     DWORD written = 0;
-    BOOL ok = WritePrinter(hPrinter, &gFakes.ticket[0], static_cast<DWORD>(gFakes.ticket.size()), &written);
-    return ok && gFakes.ticketResult;
+    return WritePrinter(hPrinter, &gFakes.ticket[0], static_cast<DWORD>(gFakes.ticket.size()), &written);
 }

@@ -17,7 +17,6 @@ struct FakeSeams {
     IdentOptions validated;   // what the flow was given
     std::function<int(IdentOptions*)> validate;
     std::string ticket;       // what the ticket writer writes, as one line
-    BOOL ticketResult;
 
     void Reset();
 };

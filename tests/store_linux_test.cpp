@@ -1,5 +1,6 @@
 // Each failure of the store, made by the stand-in (CI runs as root, so file
 // permissions cannot make the registry fail).
+#include "printer.h"
 #include "store_support.h"
 #include "umpd.h"
 
@@ -58,6 +59,30 @@ TEST_F(StoreFaultTest, StoreFailuresAreReportedAndLeaveTheValue)
     std::vector<BYTE> raw = driver_.ReadRaw();
     ASSERT_EQ(raw.size(), sizeof first);
     EXPECT_EQ(memcmp(raw.data(), &first, sizeof first), 0);
+}
+
+// A line the spooler refuses is reported; the other lines still go out and
+// the passwords are still emptied.
+TEST_F(StoreFaultTest, FailedTicketLineIsReported)
+{
+    _OEM_PRIVDEVMODE r;
+    memset(&r, 0, sizeof r);
+    SetDefaultPralixOptions(&r);
+    r.password[0] = 'p';
+    r.password[1] = 0;
+    ASSERT_EQ(SetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
+    TestPrinter printer(driver_.Name());
+    printer.StartJob(TEXT("ticket.ps"));
+    StandinFailWritePrinterCall(5);
+    EXPECT_FALSE(AddPralixOptions(printer.handle()));
+    StandinFailWritePrinterCall(0);
+    std::string block = printer.EndJobAndRead();
+    EXPECT_EQ(block.find("%%PRALIX: CorrectRGB"), std::string::npos);  // the fifth line
+    EXPECT_NE(block.find("%%PRALIX: Screening off\r\n%%PRALIX: Gamma 4"), std::string::npos);
+    EXPECT_NE(block.find("%%PRALIX: DocComment \r\n"), std::string::npos);
+    _OEM_PRIVDEVMODE after;
+    GetUserInfo(&after, nullptr, driver_.Name().c_str());
+    EXPECT_EQ(after.password[0], 0);
 }
 
 }  // namespace
