@@ -7,7 +7,10 @@ dll=$1 arch=$2
 objdump=${arch}-w64-mingw32-objdump
 table=$("$objdump" -p "$dll")
 
-want_exports='4 DrvSplAbort
+want_exports='1 _CIPBoxProc@16
+2 _CIUMBoxProc@16
+3 _CSPBoxProc@16
+4 DrvSplAbort
 5 DrvSplClose
 6 DrvSplEndDoc
 7 DrvSplStartDoc
@@ -17,7 +20,7 @@ base=$(awk '/^Ordinal Base/ { print $3 }' <<<"$table")
 got_exports=$(awk -v base="$base" '
   /\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
   on && NF == 0 { on = 0 }
-  on { gsub(/[][]/, " "); print $1 + base, $2 }' <<<"$table")
+  on { gsub(/[][]/, " "); print $1 + base, $2 }' <<<"$table" | sort -n)
 if [ "$got_exports" != "$want_exports" ]; then
   echo "FAIL $dll: export table is"; echo "$got_exports"; echo "expected"; echo "$want_exports"; exit 1
 fi
@@ -36,4 +39,4 @@ esac
 if ! file "$dll" | grep -q "$magic"; then
   echo "FAIL $dll: not a $arch image: $(file "$dll")"; exit 1
 fi
-echo "ok $dll ($arch): exports $(wc -l <<<"$got_exports") hooks at ordinals 4-8; imports $(tr '\n' ' ' <<<"$imports")"
+echo "ok $dll ($arch): exports the dialog procedures at ordinals 1-3 and the hooks at 4-8; imports $(tr '\n' ' ' <<<"$imports")"

@@ -2,7 +2,7 @@
 // the validation flow and the ticket writer replaced by the fakes.
 #include "fakes.h"
 #include "printer.h"
-#include "user.h"
+#include "scripted_user.h"
 
 #include <gtest/gtest.h>
 
@@ -136,19 +136,20 @@ TEST_F(HookTest, HeldBytesAreDroppedWhenTheJobClosesWithoutEnd)
 
 TEST_F(HookTest, AbortTellsTheUserAndDropsHeldBytes)
 {
-    MessageBoxUser user;
+    ScriptedUser user({}, nullptr);
+    InstallUser(&user);
     HANDLE h = Start();
     ASSERT_NE(h, nullptr);
     Write(h, "abc%%End", {});
     DrvSplAbort(h);
+    UninstallUser();
     DrvSplClose(h);
     EXPECT_EQ(printer_.EndJobAndRead(), "abc");
-    auto seen = user.Seen();
+    auto seen = user.Messages();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, "Printing Aborted...");
     EXPECT_EQ(seen[0].caption, "Abort");
     EXPECT_TRUE(seen[0].okOnly);
-    if (user.LastFlags() != -1) { EXPECT_EQ(user.LastFlags(), MB_OK | MB_SETFOREGROUND); }
 }
 
 TEST_F(HookTest, TraceLinesOfOneJob)

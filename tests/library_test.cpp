@@ -1,7 +1,7 @@
 // The shipped library, loaded by the platform's loader and driven through
 // its exported hooks, as the spooler does.
 #include "printer.h"
-#include "user.h"
+#include "scripted_user.h"
 
 #include <gtest/gtest.h>
 
@@ -45,13 +45,15 @@ protected:
 
 TEST_F(LibraryTest, AbortShowsTheNotice)
 {
-    MessageBoxUser user;
+    ScriptedUser user({}, nullptr);
+    InstallUser(&user);
     HANDLE h = startDoc_(printer_.handle(), printer_.StartJob(TEXT("sample.ps")));
     ASSERT_NE(h, nullptr);
     abort_(h);
+    UninstallUser();
     close_(h);
     AbortPrinter(printer_.handle());
-    auto seen = user.Seen();
+    auto seen = user.Messages();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "Abort");
     EXPECT_EQ(seen[0].text, "Printing Aborted...");

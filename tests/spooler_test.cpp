@@ -80,6 +80,8 @@ TEST_F(SpoolerTest, JobReachesThePortWhenItEnds)
     EXPECT_EQ(printer_.EndJobAndRead(), "2nd");
 }
 
+// Checked before the handle closes: Wine's AbortPrinter keeps the job and
+// delivers it at ClosePrinter, where Windows (and the stand-in) delete it.
 TEST_F(SpoolerTest, AbortedJobNeverReachesThePort)
 {
     printer_.StartJob(TEXT("aborted"));

@@ -3,6 +3,7 @@
 // program's own messages go to standard error.
 #include "hostglue.h"
 #include "printersetup.h"
+#include "scripted_user.h"
 
 #include <winspool.h>
 
@@ -12,16 +13,20 @@
 
 namespace {
 
+// 3 also when the scripted user gave up on a dialog, whatever became of the job.
 enum ExitCode { PRINTED = 0, BAD_ARGUMENTS = 1, REFUSED = 2, SETUP_FAILED = 3, ABORTED = 4, WRITE_FAILED = 5 };
 
 const char USAGE[] =
     "usage: umpd-spool [--driver NAME] [--document NAME] [--library PATH] [--chunk BYTES]\n"
-    "                  [--output FILE|HOST:PORT] [--registry DIR] [--abort] FILE\n";
+    "                  [--output FILE|HOST:PORT] [--registry DIR] [--answers FILE] [--answer LINE]...\n"
+    "                  [--abort] FILE\n";
 
 struct Options {
     WString file, driver = TEXT("Pralix PS"), document, library, output = TEXT("umpd-spool.prn");
     unsigned long chunk = 4096;
     bool abort = false;
+    bool scripted = false;  // --answers or --answer given
+    std::vector<std::string> answers;
 };
 
 typedef HANDLE(WINAPI* StartDocFn)(HANDLE, DWORD);
@@ -70,6 +75,7 @@ bool ParseChunk(const WString& text, unsigned long* out)
 // in: the arguments; out: the options. False (with a message) when malformed.
 bool ParseArgs(const std::vector<WString>& args, Options* o)
 {
+    size_t fileAnswers = 0;  // the files' lines come before the --answer lines
     for (size_t i = 1; i < args.size(); i++) {
         const WString& a = args[i];
         bool hasValue = i + 1 < args.size();
@@ -80,6 +86,22 @@ bool ParseArgs(const std::vector<WString>& args, Options* o)
                 fprintf(stderr, "umpd-spool: --chunk takes a byte count from 1 to 16777216\n");
                 return false;
             }
+        } else if (a == TEXT("--answers") && hasValue) {
+            FILE* f = HostOpenFile(args[++i], "r");
+            std::vector<std::string> lines;
+            bool ok = ReadAnswerLines(f, &lines);
+            if (f) fclose(f);
+            if (!ok) {
+                fprintf(stderr, "umpd-spool: cannot read the answers in %s\n", HostUtf8(args[i]).c_str());
+                return false;
+            }
+            o->answers.insert(o->answers.begin() + static_cast<long>(fileAnswers), lines.begin(), lines.end());
+            fileAnswers += lines.size();
+            o->scripted = true;
+        } else if (a == TEXT("--answer") && hasValue) {
+            std::string line = HostUtf8(args[++i]);
+            if (!line.empty() && line[0] != '#') o->answers.push_back(line);
+            o->scripted = true;
         } else if (a == TEXT("--registry") && hasValue) {
             if (!HostUseRegistryDirectory(args[++i])) {
                 fprintf(stderr, "umpd-spool: --registry is for the Linux build; Windows has its own registry\n");
@@ -212,8 +234,17 @@ int HostMain(const std::vector<WString>& args)
         if (lib) FreeLibrary(lib);
         return SETUP_FAILED;
     }
+    // Whoever answers the library's dialogs and message boxes: the scripted
+    // user when answers are given, else nobody (a dialog cannot be shown).
+    ScriptedUser user(o.answers, stderr);
+    if (o.scripted) InstallUser(&user);
     Spool spool;
     int rc = StartSpool(o, &spool) ? PrintJob(o, hooks, in, &spool) : SETUP_FAILED;
+    if (o.scripted) UninstallUser();
+    if (user.GaveUp()) {
+        fprintf(stderr, "umpd-spool: the answers did not fit the dialogs shown\n");
+        rc = SETUP_FAILED;
+    }
     fflush(stdout);
     RemoveSpool(&spool);
     FreeLibrary(lib);

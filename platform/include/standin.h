@@ -10,14 +10,31 @@ extern "C" {
 // any code page iconv knows as "CPnnn".
 void StandinSetAnsiCodePage(UINT codePage);
 
-// Whoever plays the user answers every message box. Without one, the box is
-// printed to standard error and answered with IDOK.
+// Whoever plays the user answers every message box. Without one the box
+// cannot be shown and MessageBoxW returns 0, as without a desktop.
 typedef int (*StandinMessageBoxFn)(void* context, HWND hWnd, LPCWSTR text, LPCWSTR caption, UINT type);
 void StandinSetMessageBoxUser(StandinMessageBoxFn answer, void* context);
 
 // A printer whose port is "NUL" keeps nothing of its jobs and counts their
 // bytes: all NUL ports' bytes so far.
 unsigned long long StandinNullPortBytes(void);
+
+// Whoever plays the user for dialogs: called once a dialog is up (after
+// WM_INITDIALOG), acts on it with the calls below until it has ended, then
+// returns. A dialog still open when it returns fails as one never shown
+// (-1). Without a user DialogBoxParamW returns -1, as without a desktop.
+typedef void (*StandinDialogFn)(void* context, HWND dialog);
+void StandinSetDialogUser(StandinDialogFn answer, void* context);
+
+// What a person can do in an open dialog; FALSE where a person could not (no
+// such control, hidden, disabled, not an edit field or a button).
+// Typing selects the field's text and types over it, keystroke by keystroke
+// within the field's limit.
+BOOL StandinType(HWND dialog, int id, LPCWSTR text);
+BOOL StandinClick(HWND dialog, int id);
+// VK_ESCAPE or VK_RETURN, as the dialog manager handles them.
+void StandinKey(HWND dialog, UINT key);
+BOOL StandinDialogOpen(HWND dialog);
 
 // Makes the n-th WritePrinter call from now on fail (1 is the next call);
 // 0 clears the fault.

@@ -57,6 +57,33 @@ typedef HRSRC__* HRSRC;
 #define RT_DIALOG MAKEINTRESOURCEW(5)
 #define DS_SETFONT 0x40L
 
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define LOWORD(l) ((WORD)((ULONG_PTR)(l) & 0xffff))
+#define HIWORD(l) ((WORD)(((ULONG_PTR)(l) >> 16) & 0xffff))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | ((DWORD)(WORD)(h)) << 16))
+
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_CHAR 0x0102
+#define EM_SETSEL 0x00B1
+#define EM_LIMITTEXT 0x00C5
+#define BM_CLICK 0x00F5
+#define BN_CLICKED 0
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define ES_PASSWORD 0x0020L
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+
 #define TRUE 1
 #define FALSE 0
 
@@ -100,6 +127,7 @@ typedef HRSRC__* HRSRC;
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 #define ERROR_BADKEY 1010L
 #define ERROR_KEY_HAS_CHILDREN 1020L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_PRINTER_NAME 1801L
 #define ERROR_PRINTER_ALREADY_EXISTS 1802L
 #define ERROR_UNKNOWN_PRINTER_DRIVER 1797L
@@ -213,6 +241,27 @@ DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 // Window manager.
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam);
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+int WINAPI GetDlgCtrlID(HWND hWnd);
+UINT WINAPI GetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPWSTR lpString, int cchMax);
+BOOL WINAPI SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString);
+int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
+BOOL WINAPI IsWindowVisible(HWND hWnd);
+BOOL WINAPI IsWindowEnabled(HWND hWnd);
+BOOL WINAPI SetForegroundWindow(HWND hWnd);
+HWND WINAPI GetTopWindow(HWND hWnd);
+LONG WINAPI GetWindowLongW(HWND hWnd, int nIndex);
+HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
+int WINAPI GetClassNameW(HWND hWnd, LPWSTR lpClassName, int nMaxCount);
+#define GW_HWNDNEXT 2
+#define GW_CHILD 5
+#define GWL_STYLE (-16)
 
 }  // extern "C"
 

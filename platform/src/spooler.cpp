@@ -308,6 +308,7 @@ BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
     return ok;
 }
 
+// Deletes the job's spool file, as Windows documents it (Wine's keeps it).
 BOOL WINAPI AbortPrinter(HANDLE hPrinter)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);

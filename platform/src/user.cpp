@@ -12,14 +12,6 @@ std::mutex gUserLock;
 StandinMessageBoxFn gAnswer = nullptr;
 void* gContext = nullptr;
 
-std::string Utf8(LPCWSTR w)
-{
-    if (!w) return std::string();
-    char buf[2048];
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, buf, sizeof buf, nullptr, nullptr);
-    return n > 0 ? std::string(buf) : std::string("?");
-}
-
 }  // namespace
 
 extern "C" {
@@ -41,9 +33,7 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR text, LPCWSTR caption, UINT type)
         answer = gAnswer;
         context = gContext;
     }
-    if (answer) return answer(context, hWnd, text, caption, type);
-    fprintf(stderr, "[%s] %s\n", Utf8(caption ? caption : u"Error").c_str(), Utf8(text).c_str());
-    return IDOK;
+    return answer ? answer(context, hWnd, text, caption, type) : 0;
 }
 
 }  // extern "C"

@@ -90,3 +90,19 @@ void tchar2char(char* outCharString, size_t outBytes, const WCHAR* inTCHARString
     }
     outCharString[written] = 0;
 }
+
+void CopyNarrow(char* outText, size_t outBytes, const char* inText, size_t inBytes)
+{
+    if (!outText || !inText || outBytes == 0) return;
+    size_t srcLen = BoundedLength(inText, inBytes), pos = 0;
+    while (pos < srcLen) {
+        WCHAR units[2];
+        int count = 0;
+        size_t len = static_cast<size_t>(NextNarrowChar(inText + pos, srcLen - pos, units, &count));
+        if (pos + len > outBytes - 1) break;
+        pos += len;
+    }
+    // The source may be the destination itself: move, not copy.
+    for (size_t i = 0; i < pos; i++) outText[i] = inText[i];
+    outText[pos] = 0;
+}

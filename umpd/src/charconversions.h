@@ -18,6 +18,16 @@ void char2tchar(WCHAR* outTCHARString, size_t outUnits, const char* inCharString
 void tchar2char(char* outCharString, size_t outBytes, const WCHAR* inTCHARString,
                 size_t inUnits = CONVERT_UNBOUNDED);
 
+// Narrow text into a narrow field: at most outBytes - 1 bytes (reading at most
+// inBytes), cut at a character boundary, always terminated.
+void CopyNarrow(char* outText, size_t outBytes, const char* inText, size_t inBytes = CONVERT_UNBOUNDED);
+
+template <size_t N>
+void CopyNarrow(char (&out)[N], const char* in, size_t inBytes = CONVERT_UNBOUNDED)
+{
+    CopyNarrow(out, N, in, inBytes);
+}
+
 // Array fields: bounded by both arrays.
 template <size_t N, size_t M>
 void char2tchar(WCHAR (&out)[N], const char (&in)[M])

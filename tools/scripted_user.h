@@ -1,0 +1,78 @@
+// The scripted user: answers the library's dialogs from lines such as
+//   Secure Access: 1112=alice, 1113=s3cret, 1114=42, OK
+// (the caption, a colon, then actions: ID=TEXT types TEXT over the field's
+// text, OK, Cancel, Esc, Enter, click ID), one line per dialog in the order
+// the dialogs appear, and acknowledges message boxes with OK. It acts only as
+// a person could, through a platform driver (the stand-in's hooks on Linux,
+// a watcher thread with real input on Windows).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct ControlView {
+    int id;
+    std::string className, text;  // UTF-8
+    bool visible, enabled, password;
+};
+
+// One dialog on screen, as a person sees it and can act on it.
+class Screen {
+public:
+    virtual ~Screen() {}
+    virtual std::string Caption() = 0;
+    virtual std::vector<ControlView> Controls() = 0;
+    virtual bool Type(int id, const std::string& text) = 0;  // false where a person could not
+    virtual bool Click(int id) = 0;
+    virtual void Key(UINT vk) = 0;  // VK_ESCAPE, VK_RETURN
+    virtual bool Open() = 0;
+};
+
+struct SeenMessage {
+    std::string caption, text;
+    bool okOnly;  // an OK button and no other
+};
+
+struct SeenDialog {
+    std::string caption;
+    std::vector<ControlView> controls;  // as the dialog appeared
+};
+
+class ScriptedUser {
+public:
+    // report: where each dialog and message box is told (null: nowhere).
+    ScriptedUser(const std::vector<std::string>& lines, FILE* report);
+
+    void AnswerDialog(Screen& screen);
+    void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly);
+
+    bool GaveUp();
+    std::vector<SeenDialog> Dialogs();
+    std::vector<SeenMessage> Messages();
+
+private:
+    void Report(const std::string& line);
+    std::mutex lock_;
+    std::deque<std::string> lines_;
+    FILE* report_;
+    bool gaveUp_ = false;
+    std::vector<SeenDialog> dialogs_;
+    std::vector<SeenMessage> messages_;
+};
+
+// What a person sees of a window, through the platform's calls.
+std::string WindowCaption(HWND window);
+std::vector<ControlView> ReadControls(HWND dialog);
+
+// Hands every dialog and message box of the process to `user` until
+// UninstallUser (one user at a time).
+void InstallUser(ScriptedUser* user);
+void UninstallUser();
+
+// Reads answer lines from a file: blank lines and '#' comments left out.
+bool ReadAnswerLines(FILE* in, std::vector<std::string>* lines);

@@ -1,0 +1,4 @@
+// The application object.
+#include "capp.h"
+
+CAppDataMembers gTheApp;

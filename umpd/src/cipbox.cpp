@@ -1,0 +1,54 @@
+// The server address dialog: one edit field for the print server's address.
+// The procedure works on the application object's record, not on its own.
+#include "capp.h"
+#include "charconversions.h"
+#include "english/resource.h"
+
+void CIPBoxConstructor(CIPBoxDataMembers* pCIPBoxData)
+{
+    pCIPBoxData->mstrIPAddress[0] = 0;
+    pCIPBoxData->mInstance = nullptr;
+}
+
+void CIPBoxSetMembers(CIPBoxDataMembers* pCIPBoxData, const char* inIPAddress, HINSTANCE inInstance)
+{
+    if (inIPAddress) CopyNarrow(pCIPBoxData->mstrIPAddress, inIPAddress);
+    pCIPBoxData->mlpfnCIPBoxProc = CIPBoxProc;
+    pCIPBoxData->mInstance = inInstance;
+}
+
+int CIPBoxDoModal(CIPBoxDataMembers* pCIPBoxData, HWND hwnd)
+{
+    return static_cast<int>(DialogBoxParamW(pCIPBoxData->mInstance, MAKEINTRESOURCEW(IDD_IP_ADDRESS), hwnd,
+                                            pCIPBoxData->mlpfnCIPBoxProc, 0));
+}
+
+void CIPBoxDestructor(CIPBoxDataMembers*) {}
+
+extern "C" INT_PTR CALLBACK CIPBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
+{
+    CIPBoxDataMembers* box = &gTheApp.mIPAddressBox;
+    WCHAR text[256];
+    if (message == WM_INITDIALOG) {
+        char2tchar(text, 256, box->mstrIPAddress, sizeof box->mstrIPAddress);
+        SetDlgItemTextW(hwnd, IDC_IP_ADDRESS, text);
+        SetForegroundWindow(hwnd);
+        return 1;
+    }
+    // The whole wParam is compared: a button click has notification code 0.
+    if (message == WM_COMMAND && wParam == IDOK) {
+        gTheApp.mIpAddressChanged = 1;
+        gTheApp.mbIPAddressCancel = 0;
+        GetDlgItemTextW(hwnd, IDC_IP_ADDRESS, text, 16);
+        tchar2char(box->mstrIPAddress, sizeof box->mstrIPAddress, text, 256);
+        if (gTheApp.mIdentOptions) CopyNarrow(gTheApp.mIdentOptions->ipAddress, box->mstrIPAddress);
+        EndDialog(hwnd, 1);
+        return 1;
+    }
+    if (message == WM_COMMAND && wParam == IDCANCEL) {
+        gTheApp.mbIPAddressCancel = 1;
+        EndDialog(hwnd, 2);
+        return 2;
+    }
+    return 0;
+}
