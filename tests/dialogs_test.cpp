@@ -194,6 +194,26 @@ TEST_F(DialogTest, ValidationErrorNamesTheRejectedFields)
     }
 }
 
+// Sources that fill their whole field, without a terminator, are cut to the
+// record's limits and terminated.
+TEST_F(DialogTest, RecordsAreFilledWithinTheirFields)
+{
+    memset(ident_.docOwner, 'o', sizeof ident_.docOwner);
+    memset(ident_.password, 'p', sizeof ident_.password);
+    memset(ident_.accountNo, 'a', sizeof ident_.accountNo);
+    CSPBoxSetMembers(&gTheApp.mDocInfoBox, &ident_, resources_);
+    EXPECT_EQ(std::string(gTheApp.mDocInfoBox.mstrUserID), std::string(24, 'o'));
+    EXPECT_EQ(std::string(gTheApp.mDocInfoBox.mstrPassword), std::string(8, 'p'));
+    EXPECT_EQ(std::string(gTheApp.mDocInfoBox.mstrAccountNumber), std::string(32, 'a'));
+    CIPBoxSetMembers(&gTheApp.mIPAddressBox, "name.of.a.print.server.example", resources_);
+    EXPECT_STREQ(gTheApp.mIPAddressBox.mstrIPAddress, "name.of.a.print");
+    SSecurePrintOptions policy;
+    memset(&policy, 'x', sizeof policy);
+    CIUMBoxSetMembers(&gTheApp.mInvalidUserMsgBox, 1, 0, 1, &policy, resources_);
+    EXPECT_EQ(std::string(gTheApp.mInvalidUserMsgBox.mClientErrorMsg), std::string(255, 'x'));
+    EXPECT_EQ(std::string(gTheApp.mInvalidUserMsgBox.mEmailAddress), std::string(255, 'x'));
+}
+
 TEST_F(DialogTest, AnswersForAnotherDialogMakeTheUserGiveUp)
 {
     CIPBoxSetMembers(&gTheApp.mIPAddressBox, "1.2.3.4", resources_);

@@ -86,4 +86,16 @@ TEST(StandinSpooler, UnreachableTcpPortFailsTheJobsEnd)
     EXPECT_FALSE(EndDocPrinter(printer.handle()));
 }
 
+INT_PTR NoProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+// Nobody to show a dialog or a message box to: as without a desktop.
+TEST(StandinWindows, WithoutAUserNothingCanBeShown)
+{
+    HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
+    ASSERT_NE(lib, nullptr);
+    EXPECT_EQ(DialogBoxParamW(lib, MAKEINTRESOURCEW(118), nullptr, NoProc, 0), -1);
+    EXPECT_EQ(MessageBoxW(nullptr, TEXT("text"), TEXT("caption"), MB_OK), 0);
+    FreeLibrary(lib);
+}
+
 }  // namespace
