@@ -159,6 +159,18 @@ TEST_F(DialogTest, SecureAccessOpensWithTheStoredFieldsAndCancelKeepsThem)
     EXPECT_STREQ(ident_.password, "");
 }
 
+TEST_F(DialogTest, SecureAccessWithoutAnIdentityRecordKeepsItsOwn)
+{
+    CSPBoxSetMembers(&gTheApp.mDocInfoBox, nullptr, resources_);
+    gTheApp.mIdentOptions = nullptr;
+    SSecurePrintOptions policy = {};
+    CSPBoxSetDialogBoxOptionsText(&gTheApp.mDocInfoBox, policy);
+    EXPECT_EQ(Run({"Secure Access: 1112=bob, 1114=7, OK"}, [] { return CSPBoxDoModal(&gTheApp.mDocInfoBox, nullptr); }), 1);
+    EXPECT_STREQ(gTheApp.mDocInfoBox.mstrUserID, "bob");
+    EXPECT_STREQ(gTheApp.mDocInfoBox.mstrAccountNumber, "7");
+    EXPECT_STREQ(ident_.docOwner, "");
+}
+
 TEST_F(DialogTest, LockedSecureAccessCanOnlyBeCancelled)
 {
     EXPECT_EQ(ShowSecureAccess(false, 1, 1, 1, "Secure Access: OK, Enter, 1112=x, Esc"), 2);
