@@ -41,3 +41,7 @@ struct CAppDataMembers {
 
 // The one application object of the process; all zero at load.
 extern CAppDataMembers gTheApp;
+
+// The value of a reply code: its leading decimal digits, at most inLen of
+// them ("20x" is 20, a leading non-digit 0). The record is not used.
+int16_t CAppConvertCodeAtoShort(CAppDataMembers* pCappData, const char* inCode, int16_t inLen);
