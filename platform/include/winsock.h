@@ -1,11 +1,18 @@
-// Linux stand-in for the Windows Sockets 1.1 types the records hold (the calls
-// come with the socket layer). The C library's own fd_set and timeval are
-// defined first, then the Windows ones take their names.
+// Linux stand-in for Windows Sockets 1.1. The name and address lookups, and
+// the calls whose arguments convert as they are (socket, connect, send, recv,
+// bind, listen, setsockopt), are the C library's own; the rest is here. The C
+// library's fd_set and timeval are defined first, then the Windows ones take
+// their names.
 #pragma once
 
 #include <windows.h>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 typedef UINT_PTR SOCKET;
@@ -36,3 +43,21 @@ struct winsock_timeval {
 
 #define fd_set winsock_fd_set
 #define timeval winsock_timeval
+
+#define SOCKET_ERROR (-1)
+#define WSAEFAULT 10014L
+#define WSAEWOULDBLOCK 10035L
+#define WSAEINPROGRESS 10036L
+#define WSAECONNREFUSED 10061L
+
+int WSAStartup(WORD wVersionRequested, WSADATA* lpWSAData);
+int WSACleanup(void);
+int WSAGetLastError(void);
+int closesocket(SOCKET s);
+int ioctlsocket(SOCKET s, long cmd, unsigned long* argp);
+// Winsock's select: the sets hold sockets; on return each holds the ready
+// ones. A failed connect shows in the exception set, not the write set.
+int select(int nfds, winsock_fd_set* readfds, winsock_fd_set* writefds, winsock_fd_set* exceptfds,
+           const winsock_timeval* timeout);
+SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
+int getsockname(SOCKET s, sockaddr* name, int* namelen);

@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -157,6 +158,16 @@ DWORD WINAPI GetModuleFileNameW(HMODULE h, LPWSTR out, DWORD size)
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+
+// Milliseconds of a steady clock, wrapping as Windows' does.
+DWORD WINAPI GetTickCount(void)
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<DWORD>(t.tv_sec * 1000ull + static_cast<unsigned long long>(t.tv_nsec) / 1000000ull);
+}
+
+void WINAPI Sleep(DWORD ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE h)
 {

@@ -10,3 +10,23 @@ struct CSocketDataMembers {
     timeval mTimeout;    // one wait for readiness: 20 seconds
     fd_set mFdset;       // the wait set: after a connect, exactly mSocket
 };
+
+// Sets mSocket to INVALID_SOCKET and mTimeout to the network wait (20 s).
+void CSocketConstructor(CSocketDataMembers* pCSocketData);
+// 1 when the platform's socket library (version 1.1) is ready, else 0.
+int CSocketInitialize(CSocketDataMembers* pCSocketData);
+// Connects to host (name first, then dotted IPv4; 0.0.0.0 refused) at port
+// (service name first, then a decimal number), within the network wait.
+// 1 connected, 0 on any failure.
+int CSocketConnectSocket(CSocketDataMembers* pCSocketData, const char* host, const char* port);
+// Sends all len bytes within the network wait: 1, or -1 on failure.
+int CSocketSend(CSocketDataMembers* pCSocketData, const void* inBuffer, int len);
+// Receives len bytes, or fewer when the peer closes after sending some,
+// within the network wait: the count (at least 1), or -1 when nothing came.
+int CSocketRead(CSocketDataMembers* pCSocketData, void* inBuffer, int len);
+void CSocketCloseSocket(CSocketDataMembers* pCSocketData);
+void CSocketDestructor(CSocketDataMembers* pCSocketData);
+
+// The network wait in milliseconds: 20 000, or UMPD_NETWORK_WAIT_MS (read
+// once; ignored unless a whole number from 1 to 600 000).
+DWORD NetworkWaitMs();

@@ -1,0 +1,85 @@
+#include "loopback_server.h"
+
+#include <cstring>
+
+namespace {
+
+const int WAIT_MS = 5000;  // every wait of the server is bounded
+
+bool Readable(SOCKET s, int ms)
+{
+    fd_set set;
+    set.fd_count = 1;
+    set.fd_array[0] = s;
+    timeval t;
+    t.tv_sec = ms / 1000;
+    t.tv_usec = ms % 1000 * 1000;
+    return select(64, &set, nullptr, nullptr, &t) == 1;
+}
+
+SOCKET Listen(unsigned short* port)
+{
+    WSADATA data;
+    WSAStartup(0x0101, &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(s, 1);
+    int len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    *port = ntohs(a.sin_port);
+    return s;
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer(const ServerScript& script) : script_(script)
+{
+    listener_ = Listen(&port_);
+    thread_ = std::thread([this] { Serve(); });
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    if (thread_.joinable()) thread_.join();
+    closesocket(listener_);
+    WSACleanup();
+}
+
+// Takes what the client sends first, answers, then (unless it closes at
+// once) takes the rest until the client closes.
+void LoopbackServer::Serve()
+{
+    if (!Readable(listener_, WAIT_MS)) return;
+    SOCKET c = accept(listener_, nullptr, nullptr);
+    if (c == INVALID_SOCKET) return;
+    char buf[4096];
+    for (int n; Readable(c, 300) && (n = recv(c, buf, sizeof buf, 0)) > 0;) received_.append(buf, static_cast<size_t>(n));
+    size_t step = script_.segment ? script_.segment : script_.reply.size();
+    for (size_t at = 0; at < script_.reply.size(); at += step) {
+        if (at && script_.delayMs) Sleep(script_.delayMs);
+        size_t n = script_.reply.size() - at < step ? script_.reply.size() - at : step;
+        if (send(c, script_.reply.data() + at, static_cast<int>(n), 0) <= 0) break;
+    }
+    if (!script_.closeAfterReply)
+        for (int n; Readable(c, WAIT_MS) && (n = recv(c, buf, sizeof buf, 0)) > 0;) received_.append(buf, static_cast<size_t>(n));
+    closesocket(c);
+}
+
+std::string LoopbackServer::Received()
+{
+    if (thread_.joinable()) thread_.join();
+    return received_;
+}
+
+std::string ClosedPort()
+{
+    unsigned short port = 0;
+    SOCKET s = Listen(&port);
+    closesocket(s);
+    WSACleanup();
+    return std::to_string(port);
+}
