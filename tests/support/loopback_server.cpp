@@ -17,15 +17,19 @@ bool Readable(SOCKET s, int ms)
     return select(64, &set, nullptr, nullptr, &t) == 1;
 }
 
-SOCKET Listen(unsigned short* port)
+SOCKET Listen(unsigned short* port, const char* address = "127.0.0.1")
 {
     WSADATA data;
     WSAStartup(0x0101, &data);
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    // A fixed port is free again at once after an earlier run's connections.
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in a;
     memset(&a, 0, sizeof a);
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    a.sin_port = htons(*port);
+    a.sin_addr.s_addr = inet_addr(address);
     bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
     listen(s, 1);
     int len = sizeof a;
@@ -36,9 +40,10 @@ SOCKET Listen(unsigned short* port)
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(const ServerScript& script) : script_(script)
+LoopbackServer::LoopbackServer(const ServerScript& script, const char* address, unsigned short port)
+    : script_(script), port_(port)
 {
-    listener_ = Listen(&port_);
+    listener_ = Listen(&port_, address);
     thread_ = std::thread([this] { Serve(); });
 }
 

@@ -17,7 +17,8 @@ struct ServerScript {
 
 class LoopbackServer {
 public:
-    explicit LoopbackServer(const ServerScript& script);
+    // On 127.0.0.1 and a free port, or on the given loopback address and port.
+    explicit LoopbackServer(const ServerScript& script, const char* address = "127.0.0.1", unsigned short port = 0);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -36,4 +37,5 @@ private:
 };
 
 // A port on 127.0.0.1 where nobody listens.
+
 std::string ClosedPort();

@@ -42,6 +42,35 @@ struct CAppDataMembers {
 // The one application object of the process; all zero at load.
 extern CAppDataMembers gTheApp;
 
+// Step and reply codes shared by the server's replies and the flow's steps.
+const int16_t CODE_REACHABLE = 100, CODE_IDENTITY_CONFIRMED = 101, CODE_END = 400, CODE_IO_FAILED = 401,
+              CODE_UNREACHABLE = 403, CODE_CONNECT = 404, CODE_IDENTITY_REQUIRED = 405, CODE_RECEIVED = 407,
+              CODE_SENT = 408;
+
+// The service port of the print server's secure access.
+const char SECURE_ACCESS_PORT[] = "8163";
+
+void CAppConstructor(CAppDataMembers* pCappData);
+void CAppSetMembers(CAppDataMembers* pCappData, IdentOptions* inOptions, HINSTANCE inInstance);
+// Reachability probe of the stored address: 100 reachable, 403 not.
+int16_t CAppEstablishConnection(CAppDataMembers* pCappData);
+// The secure access dialog, locked: 400 cancelled, 404 connect again.
+int16_t CAppGetIPAddressFromUser(CAppDataMembers* pCappData);
+int16_t CAppSend(CAppDataMembers* pCappData, const void* inBuffer, int16_t inLen);  // 408 sent, 401 failed
+int16_t CAppRead(CAppDataMembers* pCappData, void* outBuffer, int16_t inLen);       // 407 received, 401 failed
+// Takes over the 521-byte policy record; each text ends within its field.
+void CAppSetSecurePrintingOptions(CAppDataMembers* pCappData, const void* inBuffer);
+// 400 nothing required, 405 identity fields required.
+int16_t CAppEvaluateSecureOptions(CAppDataMembers* pCappData);
+// The secure access dialog, editable: 101, 400, 404 or 405.
+int16_t CAppGetUserInfo(CAppDataMembers* pCappData);
+// Appends "user TAB password TAB account CR" to the text in outBuffer (of
+// inMaxSize bytes) when 70 bytes are left for it; TAB, CR and LF inside a
+// field become spaces.
+void CAppAppendUserInfoOntoString(CAppDataMembers* pCappData, char* outBuffer, int16_t inMaxSize);
+// The validation error dialog for a six-byte rejected-fields block.
+void CAppDisplayInvalidInfoMessage(CAppDataMembers* pCappData, const void* inBuffer);
+
 // The value of a reply code: its leading decimal digits, at most inLen of
 // them ("20x" is 20, a leading non-digit 0). The record is not used.
 int16_t CAppConvertCodeAtoShort(CAppDataMembers* pCappData, const char* inCode, int16_t inLen);
