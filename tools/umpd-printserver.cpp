@@ -64,17 +64,20 @@ bool WaitFd(int fd, short events, int ms)
     return poll(&p, 1, ms) == 1;
 }
 
-// Reads exactly n bytes within the wait; false on close, error or silence.
-bool ReadExact(int fd, unsigned char* out, size_t n)
+// Reads up to n bytes within the wait; returns how many came before a close,
+// an error or silence.
+size_t ReadUpTo(int fd, unsigned char* out, size_t n)
 {
-    for (size_t got = 0; got < n;) {
-        if (!WaitFd(fd, POLLIN, IO_WAIT_MS)) return false;
+    size_t got = 0;
+    while (got < n && WaitFd(fd, POLLIN, IO_WAIT_MS)) {
         ssize_t r = recv(fd, out + got, n - got, 0);
-        if (r <= 0) return false;
+        if (r <= 0) break;
         got += static_cast<size_t>(r);
     }
-    return true;
+    return got;
 }
+
+bool ReadExact(int fd, unsigned char* out, size_t n) { return ReadUpTo(fd, out, n) == n; }
 
 // Sends the reply, in segments and with delays when told to misbehave.
 void SendReply(Server& s, int fd, const std::string& reply)
@@ -165,7 +168,12 @@ void ServeSecureAccess(Server& s, int fd, const std::string& peer)
 {
     unsigned char header[8], body[FRAME_MAX];
     std::vector<std::string> fields;
-    bool ok = ReadExact(fd, header, 8) && memcmp(header, "PCAC", 4) == 0;
+    size_t got = ReadUpTo(fd, header, 8);
+    if (got == 0) {
+        Log(s, peer + " connected and closed without a request (a reachability probe)");
+        return;
+    }
+    bool ok = got == 8 && memcmp(header, "PCAC", 4) == 0;
     size_t length = ok ? BigEndian(header + 4, 4) : 0;
     ok = ok && length <= FRAME_MAX - 8 && ReadExact(fd, body, length) && SplitFields(body, length, &fields);
     if (!ok) {
