@@ -2,9 +2,7 @@
 #include <windows.h>
 #include <standin.h>
 
-#include <cstdio>
 #include <mutex>
-#include <string>
 
 namespace {
 
