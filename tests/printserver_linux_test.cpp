@@ -152,3 +152,52 @@ TEST(ReferenceServer, RawPortPrintsTheTicketWithPasswordsDecoded)
 }
 
 }  // namespace
+
+// The misbehaviours the flow has to survive, as the client sees them. The
+// network wait of this test program is 1.5 s.
+TEST(ReferenceServer, MisbehavesAsTold)
+{
+    const std::string policy = "200" + std::string("\0\x01\x01\0\0\0\0\0\0", 9) + std::string(512, '\0');
+    struct Row {
+        std::vector<std::string> args;
+        std::string reply;  // what one read of 524 bytes returns ("" nothing)
+        const char* logged;
+    } rows[] = {
+        {{"--reply-code", "500"}, "500", "answered 500"},
+        {{"--reply-code", "200"}, "200", "answered 200"},  // the code alone, then closed
+        {{"--reply-code", "100"}, "100", "answered 100"},
+        {{"--close-without-reply"}, "", "closed without a reply"},
+        {{"--segment-bytes", "1"}, policy, "answered 200"},
+        {{"--segment-bytes", "262", "--delay-ms", "200"}, policy, "answered 200"},
+        // One segment a second: the wait ends after the first, which is all the client keeps.
+        {{"--segment-bytes", "262", "--delay-ms", "1000"}, policy.substr(0, 262), "request 100"},
+    };
+    std::string log = HostUtf8(ExecutableDirectory()) + "printserver-misbehaviour.log";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[0] + (row.args.size() > 1 ? " " + row.args[1] : ""));
+        remove(log.c_str());
+        std::vector<std::string> args{"--address", ADDRESS, "--raw-port", "0", "--require", "user", "--log", log};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        PrintServer server(args);
+        ASSERT_TRUE(server.Ready()) << server.Output();
+        EXPECT_EQ(Exchange({strSP_REQUEST_SETTINGS}, 524), row.reply);
+        EXPECT_EQ(server.Stop(), 0);
+        std::string text = ReadWholeFile(HostWiden(log.c_str()));
+        EXPECT_NE(text.find(row.logged), std::string::npos) << text;
+    }
+}
+
+TEST(ReferenceServer, RefusesMalformedOptions)
+{
+    const std::vector<std::string> rows[] = {
+        {"--segment-bytes", "0"}, {"--segment-bytes"}, {"--delay-ms", "soon"}, {"--require", "user,pin"},
+        {"--accept", "alice"}, {"--port", "65536"}, {"--verbose"},
+    };
+    for (const std::vector<std::string>& row : rows) {
+        std::vector<std::string> args{"--address", ADDRESS};
+        args.insert(args.end(), row.begin(), row.end());
+        PrintServer server(args);
+        EXPECT_FALSE(server.Ready()) << row[0];
+        EXPECT_EQ(server.Stop(), 1) << row[0];
+    }
+}
