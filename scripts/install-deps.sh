@@ -4,7 +4,7 @@
 #   install-deps.sh [linux|windows|all]   (default: all)
 set -euo pipefail
 what=${1:-all}
-linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase)
+linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
 case $what in
   linux) pkgs=("${linux_pkgs[@]}") ;;

@@ -7,6 +7,9 @@
 
 FakeSeams gFakes;
 
+// What the loader does before any hook runs.
+const bool gSectionReady = (InitializeCriticalSection(&UmpdSection), true);
+
 void FakeSeams::Reset()
 {
     *this = FakeSeams();

@@ -82,6 +82,13 @@ function(expect_ticket file what)
   set(block_lines ${lines} PARENT_SCOPE)
 endfunction()
 
+# Job starts ask the reference print servers of the test fixture: one that
+# requires nothing, one that requires a user ID and password.
+set(open_server 127.0.0.20)
+set(identity_server 127.0.0.22)
+run_options(set ipAddress=${open_server} bInitialConnection=0)
+expect_rc(0 "pointing the store at the print server")
+
 # Printing at several chunk sizes: the job with its ticket, one trace line per call.
 foreach(chunk 1 7 13 4096)
   set(output "${WORK}/out-${chunk}.prn")
@@ -188,4 +195,22 @@ endif()
 count_lines("${out}" "DrvSplEndDoc" ends)
 if(NOT ends EQUAL 0)
   fail("an aborted job was ended: ${out}")
+endif()
+
+# A server that requires identity: the scripted user gives it, and the ticket
+# carries it; a cancelled dialog refuses the job.
+run_options(set ipAddress=${identity_server})
+run_host(${store} --answer "Secure Access: 1112=alice, 1113=s3cret, OK" --output "${WORK}/identity.prn" "${SAMPLE}")
+expect_rc(0 "a job whose identity the server accepts")
+expect_ticket("${WORK}/identity.prn" "a job whose identity the server accepts")
+if(NOT block MATCHES "%%PRALIX: DocOwner alice\n" OR NOT err MATCHES "dialog \"Secure Access\": 1112=alice, 1113=\\*\\*\\*, OK")
+  fail("the identity did not reach the ticket, or the dialog was not told:\n${block}\n${err}")
+endif()
+if(err MATCHES "s3cret" OR out MATCHES "s3cret")
+  fail("a password in the host's output:\n${out}\n${err}")
+endif()
+run_host(${store} --answer "Secure Access: Cancel" --output "${WORK}/cancelled.prn" "${SAMPLE}")
+expect_rc(2 "a job whose identity dialog is cancelled")
+if(NOT EMULATOR AND EXISTS "${WORK}/cancelled.prn")
+  fail("a refused job reached the port")
 endif()

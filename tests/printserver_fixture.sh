@@ -21,8 +21,10 @@ fi
 dir=$2
 pid=$(cat "$dir/printserver.pid")
 kill -TERM "$pid" 2>/dev/null || exit 0
+# Stopped once gone, or a zombie waiting for whoever adopted it to reap it.
 for _ in $(seq 50); do
-  kill -0 "$pid" 2>/dev/null || exit 0
+  state=$(ps -o stat= -p "$pid" 2>/dev/null || true)
+  case "$state" in "" | Z*) exit 0 ;; esac
   sleep 0.1
 done
 kill -KILL "$pid" 2>/dev/null || true

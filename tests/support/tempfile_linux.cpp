@@ -11,3 +11,5 @@ void TempOutputPath(const WString& fileName, WString* portName, WString* readPat
 }
 
 void RemoveTempFile(const WString& readPath) { remove(HostUtf8(readPath).c_str()); }
+
+WString HostFilePath(const std::string& hostPath) { return HostWiden(hostPath.c_str()); }

@@ -22,3 +22,18 @@ void TempOutputPath(const WString& fileName, WString* portName, WString* readPat
 }
 
 void RemoveTempFile(const WString& readPath) { _wremove(readPath.c_str()); }
+
+// Under Wine a host path is reached through the drive that maps it.
+WString HostFilePath(const std::string& hostPath)
+{
+    typedef WCHAR*(CDECL * DosNameFn)(LPCSTR);
+    auto dosName = reinterpret_cast<DosNameFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    WString path = HostWiden(hostPath.c_str());
+    if (!dosName) return path;
+    if (WCHAR* name = dosName(hostPath.c_str())) {
+        path = name;
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    return path;
+}

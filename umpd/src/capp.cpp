@@ -53,7 +53,9 @@ int16_t CAppEstablishConnection(CAppDataMembers* pCappData)
 int16_t CAppGetIPAddressFromUser(CAppDataMembers* pCappData)
 {
     pCappData->mDocInfoBox.mAllowEditFields = 0;
-    return CSPBoxDoModal(&pCappData->mDocInfoBox, nullptr) == IDCANCEL ? CODE_END : CODE_CONNECT;
+    // A dialog that cannot be shown (0 or -1) counts as a cancel: the run
+    // would otherwise ask for it again for ever, with nobody able to stop it.
+    return CSPBoxDoModal(&pCappData->mDocInfoBox, nullptr) == IDOK ? CODE_CONNECT : CODE_END;
 }
 
 int16_t CAppSend(CAppDataMembers* pCappData, const void* inBuffer, int16_t inLen)
@@ -85,6 +87,7 @@ int16_t CAppGetUserInfo(CAppDataMembers* pCappData)
 {
     CSPBoxSetDialogBoxOptionsText(&pCappData->mDocInfoBox, pCappData->mSecureOptions);
     int r = CSPBoxDoModal(&pCappData->mDocInfoBox, nullptr);
+    if (r != IDOK && r != IDCANCEL) return CODE_END;  // not shown: a cancel
     if (r == IDOK && pCappData->mIpAddressChanged == 1) {
         CSPBoxResetDialogBox(&pCappData->mDocInfoBox);
         return CODE_CONNECT;

@@ -54,7 +54,8 @@ void CAppConstructor(CAppDataMembers* pCappData);
 void CAppSetMembers(CAppDataMembers* pCappData, IdentOptions* inOptions, HINSTANCE inInstance);
 // Reachability probe of the stored address: 100 reachable, 403 not.
 int16_t CAppEstablishConnection(CAppDataMembers* pCappData);
-// The secure access dialog, locked: 400 cancelled, 404 connect again.
+// The secure access dialog, locked: 404 connect again after OK, else 400
+// (cancelled, or the dialog could not be shown).
 int16_t CAppGetIPAddressFromUser(CAppDataMembers* pCappData);
 int16_t CAppSend(CAppDataMembers* pCappData, const void* inBuffer, int16_t inLen);  // 408 sent, 401 failed
 int16_t CAppRead(CAppDataMembers* pCappData, void* outBuffer, int16_t inLen);       // 407 received, 401 failed
@@ -62,7 +63,8 @@ int16_t CAppRead(CAppDataMembers* pCappData, void* outBuffer, int16_t inLen);   
 void CAppSetSecurePrintingOptions(CAppDataMembers* pCappData, const void* inBuffer);
 // 400 nothing required, 405 identity fields required.
 int16_t CAppEvaluateSecureOptions(CAppDataMembers* pCappData);
-// The secure access dialog, editable: 101, 400, 404 or 405.
+// The secure access dialog, editable: 101, 400, 404 or 405; 400 also when
+// the dialog could not be shown.
 int16_t CAppGetUserInfo(CAppDataMembers* pCappData);
 // Appends "user TAB password TAB account CR" to the text in outBuffer (of
 // inMaxSize bytes) when 70 bytes are left for it; TAB, CR and LF inside a

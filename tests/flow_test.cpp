@@ -1,0 +1,307 @@
+// The validation flow at job start, end to end: DrvSplStartDoc with the
+// option store, against reference print servers that a fixture runs on
+// loopback (one per behaviour, each on its own address), answered by the
+// scripted user.
+#include "printer.h"
+#include "scripted_user.h"
+#include "store_support.h"
+#include "tempfile.h"
+#include "umpd.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Short enough that the silent server costs 1.5 s, long enough for Wine.
+const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") != FALSE;
+
+const std::map<std::string, std::string> SERVERS = {
+    {"open", "127.0.0.20"},  {"codeonly", "127.0.0.21"}, {"identity", "127.0.0.22"}, {"closes", "127.0.0.23"},
+    {"r500", "127.0.0.24"},  {"r400", "127.0.0.25"},     {"r100", "127.0.0.26"},     {"r404", "127.0.0.27"},
+    {"r403", "127.0.0.28"},  {"segments", "127.0.0.29"}, {"silent", "127.0.0.30"},
+};
+const char UNREACHABLE[] = "127.0.0.99";  // nobody listens there
+
+// The flow's messages as a person reads them.
+const std::string M109 = "The Server IP Address is missing or invalid.";
+const std::string M110 = "The server has quit unexpectedly.  Try printing again later.";
+const std::string M111 = "An unexpected error has occurred.  Please try again later.";
+const std::string M112 = "Please enter the Server IP address to enable the Secure Access feature that is required with "
+                         "this version of the printer driver.";
+const std::string M113 = "The Server IP Address cannot be connected to or is invalid. Please try again.";
+const std::string M114 = "A connection could not be established with the Server to validate the Secure Access "
+                         "information. Please select the 'Info' tab from the printers properties dialog to verify or "
+                         "change the Server IP address. Printing has been canceled.";
+
+const char PROBE[] = "(a reachability probe)", REQUEST[] = " request 10";
+
+const std::string SA = "Secure Access", VE = "Validation Error", IP = "IP Address";
+
+std::string ServerLog(const std::string& server)
+{
+    return ReadWholeFile(HostFilePath(std::string(PRINTSERVERS_DIR) + "/" + server + "/printserver.log"));
+}
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+}
+
+std::string Narrow(const WCHAR* text) { return HostUtf8(text); }
+
+// The library's module stands where the loader would put it: its resources
+// are the flow's dialogs and strings.
+HMODULE Library()
+{
+    static HMODULE lib = [] {
+        HMODULE m = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
+        DllEntryPoint(m, DLL_PROCESS_ATTACH, nullptr);
+        return m;
+    }();
+    return lib;
+}
+
+// What the stored options were seeded with.
+struct Seed {
+    int32_t firstUse;
+    std::string address, user, password;
+};
+
+// What one job start did.
+struct Outcome {
+    bool printed = false;
+    std::vector<std::string> messages, dialogs;
+    bool gaveUp = false;
+    _OEM_PRIVDEVMODE stored = {};
+    size_t logged = 0;  // the size of the server's log before the start
+};
+
+class FlowTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(Library(), nullptr); }
+
+    void Store(const Seed& seed, const char* securePassword = "")
+    {
+        _OEM_PRIVDEVMODE o = {};
+        SetDefaultPralixOptions(&o);
+        o.bInitialConnection = seed.firstUse;
+        swprintf(o.ipAddress, 16, TEXT("%hs"), seed.address.c_str());
+        swprintf(o.docOwner, 25, TEXT("%hs"), seed.user.c_str());
+        swprintf(o.password, 9, TEXT("%hs"), seed.password.c_str());
+        swprintf(o.securePassword, 9, TEXT("%hs"), securePassword);
+        SetUserInfo(&o, nullptr, driver_.Name().c_str());
+    }
+    _OEM_PRIVDEVMODE Stored()
+    {
+        _OEM_PRIVDEVMODE o = {};
+        GetUserInfo(&o, nullptr, driver_.Name().c_str());
+        return o;
+    }
+    // Starts a job on a printer of this test's driver and takes it back.
+    Outcome StartJob(const std::vector<std::string>& answers, const std::string& server, HINSTANCE resources)
+    {
+        size_t logged = server.empty() ? 0 : ServerLog(server).size();
+        TestPrinter printer(driver_.Name());
+        ScriptedUser user(answers, nullptr);
+        InstallUser(&user);
+        HINSTANCE saved = hInst;
+        hInst = resources;
+        HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(TEXT("flow.ps")));
+        hInst = saved;
+        UninstallUser();
+        if (h) DrvSplClose(h);
+        AbortPrinter(printer.handle());
+        Outcome out;
+        out.printed = h != nullptr;
+        for (const SeenMessage& m : user.Messages()) out.messages.push_back(m.text);
+        for (const SeenDialog& d : user.Dialogs()) out.dialogs.push_back(d.caption);
+        out.gaveUp = user.GaveUp();
+        out.stored = Stored();
+        out.logged = logged;
+        return out;
+    }
+    // What the server logged since the start, once it shows the counts
+    // expected (the server may still be writing the last line); bounded.
+    static std::string LogSince(const std::string& server, size_t logged, int probes, int requests)
+    {
+        std::string log;
+        for (int i = 0; i < 40; i++) {
+            log = ServerLog(server).substr(logged);
+            if ((probes < 0 || Count(log, PROBE) == size_t(probes)) && (requests < 0 || Count(log, REQUEST) == size_t(requests)))
+                break;
+            Sleep(50);
+        }
+        return log;
+    }
+    StoredDriver driver_;
+};
+
+std::string Address(const std::string& server) { return SERVERS.at(server); }
+
+std::vector<std::string> Identity(const char* user, const char* password)
+{
+    return {SA + ": 1112=" + user + ", 1113=" + password + ", OK"};
+}
+
+struct Row {
+    const char* what;
+    std::string server;  // whose log counts the probes and requests
+    Seed seed;
+    std::vector<std::string> answers;
+    bool prints;
+    std::vector<std::string> messages, dialogs;
+    Seed stored;          // what the store holds afterwards
+    int probes, requests;  // -1: not counted
+};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST_F(FlowTest, EveryWayARunEnds)
+{
+    const std::string id = Address("identity");
+    const Row rows[] = {
+        {"nothing required", "open", {0, Address("open"), "", ""}, {}, true, {}, {}, {0, Address("open"), "", ""}, 1, 1},
+        {"\"200\" alone", "codeonly", {0, Address("codeonly"), "", ""}, {}, true, {}, {}, {0, Address("codeonly"), "", ""}, 1, 1},
+        {"first use: unreachable, then reachable", "open", {1, "255.255.255.255", "", ""},
+         {IP + ": 1108=" + UNREACHABLE + ", OK", IP + ": 1108=" + Address("open") + ", OK"}, true, {M112, M113},
+         {IP, IP}, {0, Address("open"), "", ""}, 1, 1},
+        {"first use: cancelled", "", {1, "255.255.255.255", "", ""}, {IP + ": Cancel"}, false, {M112}, {IP},
+         {1, "255.255.255.255", "", ""}, -1, -1},
+        {"stored address unreachable", "", {0, UNREACHABLE, "", ""}, {}, false, {M114}, {}, {0, UNREACHABLE, "", ""}, -1, -1},
+        {"rejected twice, then accepted", "identity", {0, id, "", ""},
+         Identity("alice", "guess") + std::vector<std::string>{VE + ": OK"} + Identity("bob", "s3cret") +
+             std::vector<std::string>{VE + ": OK"} + Identity("alice", "s3cret"),
+         true, {}, {SA, VE, SA, VE, SA}, {0, id, "alice", "s3cret"}, 1, 4},
+        {"cancel", "identity", {0, id, "carol", "pw"}, {SA + ": Cancel"}, false, {}, {SA}, {0, id, "carol", "pw"}, 1, 1},
+        {"typed fields kept when validation fails", "identity", {0, id, "carol", "pw"},
+         Identity("alice", "wrong") + std::vector<std::string>{VE + ": OK", SA + ": Cancel"}, false, {}, {SA, VE, SA},
+         {0, id, "alice", "wrong"}, 1, 2},
+        {"closed without a reply", "closes", {0, Address("closes"), "", ""}, {}, false, {M110}, {},
+         {0, Address("closes"), "", ""}, 1, 1},
+        {"reply 500", "r500", {0, Address("r500"), "", ""}, {}, false, {M111}, {}, {0, Address("r500"), "", ""}, 1, 1},
+        {"reply 400", "r400", {0, Address("r400"), "", ""}, {}, true, {}, {}, {0, Address("r400"), "", ""}, 1, 1},
+        {"reply 100 for ever", "r100", {0, Address("r100"), "", ""}, {}, false, {M111}, {},
+         {0, Address("r100"), "", ""}, 1, 32},
+        {"reply 404 for ever", "r404", {0, Address("r404"), "", ""}, {}, false, {M111}, {},
+         {0, Address("r404"), "", ""}, 33, 32},
+        {"reply 403", "r403", {0, Address("r403"), "", ""}, {SA + ": Esc"}, false, {M109}, {SA},
+         {0, Address("r403"), "", ""}, 1, 1},
+        {"policy and verdict in one-byte segments", "segments", {0, Address("segments"), "", ""},
+         Identity("alice", ""), true, {}, {SA}, {0, Address("segments"), "alice", ""}, 1, 2},
+        // The silent server logs its request only when its delay is over.
+        {"silent server", "silent", {0, Address("silent"), "", ""}, {}, false, {M110}, {},
+         {0, Address("silent"), "", ""}, 1, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Store(row.seed);
+        Outcome out = StartJob(row.answers, row.server, Library());
+        EXPECT_EQ(out.printed, row.prints);
+        EXPECT_EQ(out.messages, row.messages);
+        EXPECT_EQ(out.dialogs, row.dialogs);
+        EXPECT_FALSE(out.gaveUp);
+        EXPECT_EQ(out.stored.bInitialConnection, row.stored.firstUse);
+        EXPECT_EQ(Narrow(out.stored.ipAddress), row.stored.address);
+        EXPECT_EQ(Narrow(out.stored.docOwner), row.stored.user);
+        EXPECT_EQ(Narrow(out.stored.password), row.stored.password);
+        if (row.server.empty()) continue;
+        std::string log = LogSince(row.server, out.logged, row.probes, row.requests);
+        if (row.probes >= 0) {
+            EXPECT_EQ(Count(log, PROBE), size_t(row.probes)) << log;
+        }
+        if (row.requests >= 0) {
+            EXPECT_EQ(Count(log, REQUEST), size_t(row.requests)) << log;
+        }
+    }
+}
+
+// A module without the library's resources: no dialog can be shown, and
+// the messages have no text. Each case would otherwise ask again for ever.
+TEST_F(FlowTest, ADialogThatCannotBeShownCancels)
+{
+    HMODULE bare = LoadLibraryW((ExecutableDirectory() + Wide(ENTRY_FIXTURE_NAME)).c_str());
+    ASSERT_NE(bare, nullptr);
+    const Row rows[] = {
+        {"the first-use address dialog", "", {1, "255.255.255.255", "", ""}, {}, false, {""}, {}, {1, "255.255.255.255", "", ""}, -1, -1},
+        {"the secure access dialog", "identity", {0, Address("identity"), "", ""}, {}, false, {}, {},
+         {0, Address("identity"), "", ""}, 1, 1},
+        {"the locked dialog after 403", "r403", {0, Address("r403"), "", ""}, {}, false, {""}, {},
+         {0, Address("r403"), "", ""}, 1, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Store(row.seed);
+        Outcome out = StartJob(row.answers, row.server, bare);
+        EXPECT_EQ(out.printed, row.prints);
+        EXPECT_EQ(out.messages, row.messages);
+        EXPECT_EQ(out.dialogs, row.dialogs);
+        EXPECT_EQ(out.stored.bInitialConnection, row.stored.firstUse);
+        if (row.server.empty()) continue;
+        std::string log = LogSince(row.server, out.logged, row.probes, row.requests);
+        EXPECT_EQ(Count(log, REQUEST), size_t(row.requests)) << log;
+    }
+    FreeLibrary(bare);
+}
+
+// Two first jobs start at once: one asks for the address and the other
+// finds it stored; the secure-print password set for the first job reaches
+// that job only.
+TEST_F(FlowTest, TwoJobsStartingAtOnce)
+{
+    Store({1, "255.255.255.255", "", ""}, "4711");
+    const std::string job = "%!PS\n%%Title: two\n%%EndComments\nshowpage\n";
+    TestPrinter first(driver_.Name()), second(driver_.Name());
+    DWORD firstId = first.StartJob(TEXT("first.ps")), secondId = second.StartJob(TEXT("second.ps"));
+    ScriptedUser user(std::vector<std::string>{IP + ": 1108=" + Address("identity") + ", OK"} +
+                          Identity("alice", "s3cret") + Identity("alice", "s3cret"),
+                      nullptr);
+    InstallUser(&user);
+    HANDLE firstJob = nullptr, secondJob = nullptr;
+    std::thread a([&] {
+        firstJob = DrvSplStartDoc(first.handle(), firstId);
+        DWORD written = 0;
+        if (firstJob) DrvSplWritePrinter(firstJob, const_cast<char*>(job.data()), DWORD(job.size()), &written);
+    });
+    std::thread b([&] { secondJob = DrvSplStartDoc(second.handle(), secondId); });
+    a.join();
+    b.join();
+    UninstallUser();
+    ASSERT_NE(firstJob, nullptr);
+    ASSERT_NE(secondJob, nullptr);
+    DWORD written = 0;
+    DrvSplWritePrinter(secondJob, const_cast<char*>(job.data()), DWORD(job.size()), &written);
+    for (HANDLE h : {firstJob, secondJob}) {
+        DrvSplEndDoc(h);
+        DrvSplClose(h);
+    }
+    std::string firstOut = first.EndJobAndRead(), secondOut = second.EndJobAndRead();
+
+    std::vector<std::string> messages;
+    for (const SeenMessage& m : user.Messages()) messages.push_back(m.text);
+    EXPECT_EQ(messages, std::vector<std::string>{M112});
+    std::vector<std::string> dialogs;
+    for (const SeenDialog& d : user.Dialogs()) dialogs.push_back(d.caption);
+    EXPECT_EQ(dialogs, (std::vector<std::string>{IP, SA, SA}));
+    EXPECT_NE(firstOut.find("%%PRALIX: SecurePassword "), std::string::npos) << firstOut;
+    EXPECT_NE(firstOut.find("statusdict /Pralix_feat_dict"), std::string::npos) << firstOut;
+    EXPECT_EQ(secondOut.find("SecurePassword"), std::string::npos) << secondOut;
+    EXPECT_EQ(secondOut.find("statusdict"), std::string::npos) << secondOut;
+    _OEM_PRIVDEVMODE stored = Stored();
+    EXPECT_EQ(Narrow(stored.ipAddress), Address("identity"));
+    EXPECT_EQ(stored.bInitialConnection, 0);
+    EXPECT_EQ(Narrow(stored.securePassword), "");
+    EXPECT_EQ(Narrow(stored.password), "");
+}
+
+}  // namespace
