@@ -41,10 +41,21 @@ bool IsTestPage(LPCWSTR document)
     return document && wcscmp(document, TEXT("Test Page")) == 0;
 }
 
+// Holds UmpdSection for a scope. Job starts and ticket writers of every job
+// of the process share the stored options, and job starts the application
+// object: each load-to-store runs alone.
+struct SectionLock {
+    SectionLock() { EnterCriticalSection(&UmpdSection); }
+    ~SectionLock() { LeaveCriticalSection(&UmpdSection); }
+    SectionLock(const SectionLock&) = delete;
+    SectionLock& operator=(const SectionLock&) = delete;
+};
+
 // Loads the options, runs the secure-access validation on their identity
 // fields and stores what it changed, whatever its result. Returns that result.
 int ValidateJobStart(LPCWSTR driverName)
 {
+    SectionLock lock;
     _OEM_PRIVDEVMODE userOptions = {};
     GetUserInfo(&userOptions, nullptr, driverName);
     if (userOptions.initialized != OPTIONS_VALID) SetDefaultPralixOptions(&userOptions);
@@ -132,7 +143,10 @@ bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
     uint64_t tag = 0;
     if (FindTag(d, &tag)) {
         bool ok = WriteRange(pDriver->hPrinter, d, 0, tag);
-        ok = AddPralixOptions(pDriver->hPrinter) && ok;
+        {
+            SectionLock lock;
+            ok = AddPralixOptions(pDriver->hPrinter) && ok;
+        }
         ok = WriteRange(pDriver->hPrinter, d, tag, d.size()) && ok;
         pDriver->state = 1;
         pDriver->cHeld = 0;
