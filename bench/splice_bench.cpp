@@ -6,13 +6,14 @@
 //   - one whole ticket (load, 46 lines, store) on a registry in tmpfs.
 // Jobs go to the stand-in's "NUL" port (counted, not kept); the hooks' trace
 // lines go to /dev/null, the report to standard error.
-#include "printersetup.h"
+#include "null_printer.h"
 #include "umpd.h"
 
 #include <standin.h>
 #include <winspool.h>
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cinttypes>
@@ -71,29 +72,6 @@ const std::string& Percents()
 
 const std::string& Data(int which) { return which == 0 ? PostScriptLike() : Percents(); }
 const char* DataName(int which) { return which == 0 ? "postscript" : "percents"; }
-
-// A printer on the stand-in's null port.
-struct NullPrinter {
-    HANDLE added = nullptr, printer = nullptr;
-    explicit NullPrinter(const WString& driver = TEXT("Pralix PS bench"))
-    {
-        WString name = TEXT("bench ") + driver;
-        added = AddPrinterForDriver(name, driver, TEXT("NUL"));
-        OpenPrinterW(&name[0], &printer, nullptr);
-    }
-    ~NullPrinter()
-    {
-        ClosePrinter(printer);
-        DeletePrinter(added);
-        ClosePrinter(added);
-    }
-    DWORD Start()
-    {
-        WString doc = TEXT("bench.ps"), type = TEXT("RAW");
-        DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
-        return StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&info));
-    }
-};
 
 void Throughput(benchmark::State& state)
 {
@@ -169,7 +147,7 @@ void WriteJob(benchmark::State& state, Mode mode)
     unsigned long allocations = 0, calls = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        HANDLE h = DrvSplStartDoc(p.printer, p.Start());
+        HANDLE h = DrvSplStartDoc(p.printer, p.Start(TEXT("Test Page")));  // no validation
         std::string header = "%!PS-Adobe-3.0\n" + TAG + "\n";
         DWORD written = 0;
         if (mode == AFTER_TICKET) DrvSplWritePrinter(h, &header[0], static_cast<DWORD>(header.size()), &written);
@@ -219,8 +197,17 @@ BENCHMARK(BM_Ticket)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    // The registry in tmpfs, unless the caller chose one.
+    // The registry in tmpfs, its volatile keys too, unless the caller chose.
     if (!getenv("UMPD_STANDIN_REGISTRY")) StandinSetRegistryRoot("/dev/shm/umpd-bench-registry");
+    setenv("XDG_RUNTIME_DIR", "/dev/shm", 0);
+    // As the loader would: the module with the dialogs and strings, and the lock.
+    std::string library = "/proc/self/exe";
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) library = std::string(self, static_cast<size_t>(n));
+    library = library.substr(0, library.find_last_of('/') + 1) + UMPD_LIBRARY_NAME;
+    HMODULE module = LoadLibraryW(HostWiden(library.c_str()).c_str());
+    DllEntryPoint(module, DLL_PROCESS_ATTACH, nullptr);
     benchmark::Initialize(&argc, argv);
     if (!freopen("/dev/null", "w", stdout)) return 1;  // the hooks' trace lines
     benchmark::ConsoleReporter reporter;

@@ -47,9 +47,6 @@ const int16_t CODE_REACHABLE = 100, CODE_IDENTITY_CONFIRMED = 101, CODE_END = 40
               CODE_UNREACHABLE = 403, CODE_CONNECT = 404, CODE_IDENTITY_REQUIRED = 405, CODE_RECEIVED = 407,
               CODE_SENT = 408;
 
-// The service port of the print server's secure access.
-const char SECURE_ACCESS_PORT[] = "8163";
-
 void CAppConstructor(CAppDataMembers* pCappData);
 void CAppSetMembers(CAppDataMembers* pCappData, IdentOptions* inOptions, HINSTANCE inInstance);
 // Reachability probe of the stored address: 100 reachable, 403 not.

@@ -3,6 +3,7 @@
 // receive, each in total (a peer that trickles cannot hold the thread).
 #include "csocket.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,6 +47,35 @@ bool WaitReady(CSocketDataMembers* s, bool write, DWORD deadline)
     return rc > 0 && ready.fd_count == 1 && failed.fd_count == 0;
 }
 
+// The port in network order: the service of that name, else the decimal
+// number; 0 when it is neither.
+u_short LookUpPort(const char* port)
+{
+    if (servent* service = getservbyname(port, "tcp")) return static_cast<u_short>(service->s_port);
+    int number = atoi(port);
+    return number > 0 && number <= 65535 ? htons(static_cast<u_short>(number)) : 0;
+}
+
+// The services and protocols databases are files that every lookup reads
+// again (30 and 10 microseconds here, more than a loopback exchange): the
+// answers for the secure-access port and for TCP are kept once found.
+std::atomic<u_short> gSecurePort{0};
+std::atomic<int> gTcpProtocol{-1};
+
+u_short PortOf(const char* port)
+{
+    if (strcmp(port, SECURE_ACCESS_PORT) != 0) return LookUpPort(port);
+    if (gSecurePort == 0) gSecurePort = LookUpPort(port);
+    return gSecurePort;
+}
+
+int TcpProtocol()
+{
+    if (gTcpProtocol < 0)
+        if (protoent* protocol = getprotobyname("tcp")) gTcpProtocol = protocol->p_proto;
+    return gTcpProtocol;
+}
+
 }  // namespace
 
 DWORD NetworkWaitMs()
@@ -71,13 +101,8 @@ int CSocketConnectSocket(CSocketDataMembers* pCSocketData, const char* host, con
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    if (servent* service = getservbyname(port, "tcp")) {
-        address.sin_port = static_cast<unsigned short>(service->s_port);
-    } else {
-        int number = atoi(port);
-        if (number <= 0 || number > 65535) return 0;
-        address.sin_port = htons(static_cast<unsigned short>(number));
-    }
+    address.sin_port = PortOf(port);
+    if (address.sin_port == 0) return 0;
     if (hostent* entry = gethostbyname(host)) {
         size_t n = entry->h_length < 4 ? static_cast<size_t>(entry->h_length) : 4;
         if (entry->h_addr_list && entry->h_addr_list[0]) memcpy(&address.sin_addr, entry->h_addr_list[0], n);
@@ -87,9 +112,9 @@ int CSocketConnectSocket(CSocketDataMembers* pCSocketData, const char* host, con
     }
     // 0.0.0.0 is no server, whichever lookup gave it.
     if (address.sin_addr.s_addr == 0) return 0;
-    protoent* protocol = getprotobyname("tcp");
-    if (!protocol) return 0;
-    pCSocketData->mSocket = socket(AF_INET, SOCK_STREAM, protocol->p_proto);
+    int protocol = TcpProtocol();
+    if (protocol < 0) return 0;
+    pCSocketData->mSocket = socket(AF_INET, SOCK_STREAM, protocol);
     if (pCSocketData->mSocket == INVALID_SOCKET) return 0;
 
     // Connect without blocking, then wait for it within the network wait.

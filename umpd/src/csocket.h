@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <winsock.h>
 
+// The service port of the print server's secure access.
+const char SECURE_ACCESS_PORT[] = "8163";
+
 struct CSocketDataMembers {
     SOCKET mSocket;      // INVALID_SOCKET while no connection is open
     WSADATA mWsadata;    // filled by WSAStartup, not read
