@@ -90,15 +90,21 @@ TEST_F(SocketTest, CutShortSilentAndTricklingReplies)
         ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
         EXPECT_EQ(Read(3), "30");
         EXPECT_EQ(Read(3), "(failed)");
+        EXPECT_EQ(CSocketPeerClosed(&s_), 1);
         CSocketCloseSocket(&s_);
     }
     {
         ServerScript silent;
+        silent.reply = "200";
         silent.closeAfterReply = false;
         LoopbackServer server(silent);
         ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
+        EXPECT_EQ(CSocketPeerClosed(&s_), 0) << "unread bytes are no close";
+        EXPECT_EQ(Read(3), "200");
         EXPECT_EQ(Read(3), "(failed)");
+        EXPECT_EQ(CSocketPeerClosed(&s_), 0) << "silence is no close";
         CSocketCloseSocket(&s_);
+        EXPECT_EQ(CSocketPeerClosed(&s_), 0);
     }
     {
         // One byte every 400 ms: the wait bounds the whole read, not each byte.

@@ -162,6 +162,21 @@ int CSocketRead(CSocketDataMembers* pCSocketData, void* inBuffer, int len)
     return got > 0 ? got : -1;
 }
 
+int CSocketPeerClosed(CSocketDataMembers* pCSocketData)
+{
+    if (pCSocketData->mSocket == INVALID_SOCKET) return 0;
+    // Readable at once with nothing to peek at: the peer's close is queued.
+    fd_set readable;
+    readable.fd_count = 1;
+    readable.fd_array[0] = pCSocketData->mSocket;
+    timeval now = {0, 0};
+    char byte;
+    return select(64, &readable, nullptr, nullptr, &now) == 1 &&
+                   recv(pCSocketData->mSocket, &byte, 1, MSG_PEEK) == 0
+               ? 1
+               : 0;
+}
+
 void CSocketCloseSocket(CSocketDataMembers* pCSocketData)
 {
     if (pCSocketData->mSocket == INVALID_SOCKET) return;

@@ -27,6 +27,9 @@ int CSocketSend(CSocketDataMembers* pCSocketData, const void* inBuffer, int len)
 // Receives len bytes, or fewer when the peer closes after sending some,
 // within the network wait: the count (at least 1), or -1 when nothing came.
 int CSocketRead(CSocketDataMembers* pCSocketData, void* inBuffer, int len);
+// After a failed read: 1 when the peer has closed the connection with nothing
+// left to read, 0 when it is only silent (or there is no connection).
+int CSocketPeerClosed(CSocketDataMembers* pCSocketData);
 void CSocketCloseSocket(CSocketDataMembers* pCSocketData);
 void CSocketDestructor(CSocketDataMembers* pCSocketData);
 

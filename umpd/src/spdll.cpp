@@ -61,6 +61,20 @@ int16_t StepConnect(FlowRun* run)
     return code;
 }
 
+// After "200": the policy record, then what it asks for. A record cut short
+// reads as zeros, so "200" and a close means nothing is required; silence is
+// a failed receive.
+int16_t TakePolicy(FlowRun* run)
+{
+    const char* pBuffer = run->buffer;
+    int16_t code = CAppRead(&gTheApp, run->buffer + CODE_SIZE, POLICY_REPLY_SIZE - CODE_SIZE);
+    if (code != CODE_RECEIVED && !CSocketPeerClosed(&gTheApp.mSocket)) return code;
+    CAppSetSecurePrintingOptions(&gTheApp, pBuffer + CODE_SIZE);
+    code = CAppEvaluateSecureOptions(&gTheApp);
+    if (code == CODE_END) run->bReturnValue = 1;
+    return code;
+}
+
 // Step 100: the settings exchange; the policy decides whether identity is needed.
 int16_t StepSettings(FlowRun* run)
 {
@@ -73,17 +87,10 @@ int16_t StepSettings(FlowRun* run)
     }
     if (code == CODE_SENT) {
         memset(run->buffer, 0, sizeof run->buffer);
-        code = CAppRead(&gTheApp, run->buffer, POLICY_REPLY_SIZE);
+        code = CAppRead(&gTheApp, run->buffer, CODE_SIZE);
     }
-    if (code == CODE_RECEIVED) {
-        const char* pBuffer = run->buffer;
-        code = CAppConvertCodeAtoShort(&gTheApp, pBuffer, CODE_SIZE);
-        if (code == REPLY_POLICY) {
-            CAppSetSecurePrintingOptions(&gTheApp, pBuffer + CODE_SIZE);
-            code = CAppEvaluateSecureOptions(&gTheApp);
-            if (code == CODE_END) run->bReturnValue = 1;
-        }
-    }
+    if (code == CODE_RECEIVED) code = CAppConvertCodeAtoShort(&gTheApp, run->buffer, CODE_SIZE);
+    if (code == REPLY_POLICY) code = TakePolicy(run);
     CSocketCloseSocket(&gTheApp.mSocket);
     return code;
 }
