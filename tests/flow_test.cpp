@@ -79,6 +79,7 @@ struct Outcome {
     bool printed = false;
     std::vector<std::string> messages, dialogs;
     bool gaveUp = false;
+    bool okOnly = true;  // every message box captioned "Secure Access", with an OK button alone
     _OEM_PRIVDEVMODE stored = {};
     size_t logged = 0;  // the size of the server's log before the start
 };
@@ -120,7 +121,10 @@ protected:
         AbortPrinter(printer.handle());
         Outcome out;
         out.printed = h != nullptr;
-        for (const SeenMessage& m : user.Messages()) out.messages.push_back(m.text);
+        for (const SeenMessage& m : user.Messages()) {
+            out.messages.push_back(m.text);
+            out.okOnly = out.okOnly && m.okOnly && m.caption == (resources == Library() ? "Secure Access" : "");
+        }
         for (const SeenDialog& d : user.Dialogs()) out.dialogs.push_back(d.caption);
         out.gaveUp = user.GaveUp();
         out.stored = Stored();
@@ -211,6 +215,7 @@ TEST_F(FlowTest, EveryWayARunEnds)
         EXPECT_EQ(out.messages, row.messages);
         EXPECT_EQ(out.dialogs, row.dialogs);
         EXPECT_FALSE(out.gaveUp);
+        EXPECT_TRUE(out.okOnly);
         EXPECT_EQ(out.stored.bInitialConnection, row.stored.firstUse);
         EXPECT_EQ(Narrow(out.stored.ipAddress), row.stored.address);
         EXPECT_EQ(Narrow(out.stored.docOwner), row.stored.user);
