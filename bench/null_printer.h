@@ -11,6 +11,7 @@ struct NullPrinter {
     HANDLE added = nullptr, printer = nullptr;
     explicit NullPrinter(const WString& driver = TEXT("Pralix PS bench"))
     {
+        SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");  // the handles are winspool.drv's
         WString name = TEXT("bench ") + driver;
         added = AddPrinterForDriver(name, driver, TEXT("NUL"));
         OpenPrinterW(&name[0], &printer, nullptr);

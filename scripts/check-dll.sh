@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Checks a built Windows DLL statically: its export table is exactly the
-# hooks' (names and ordinals) and it imports only system DLLs.
+# hooks' (names and ordinals), it imports only system DLLs and not
+# winspool.drv (the spooler functions are bound at run time), and it is
+# stripped.
 #   check-dll.sh DLL x86_64|i686
 set -euo pipefail
 dll=$1 arch=$2
@@ -32,6 +34,13 @@ if [ -n "$bad" ]; then
   echo "FAIL $dll: imports non-system DLLs: $bad"; exit 1
 fi
 
+if grep -qi '^WINSPOOL\.DRV$' <<<"$imports"; then
+  echo "FAIL $dll: imports winspool.drv; the spooler functions must be bound at run time"; exit 1
+fi
+if "$objdump" -h "$dll" | grep -q '\.debug' || ! "$objdump" -t "$dll" 2>&1 | grep -q 'no symbols'; then
+  echo "FAIL $dll: not stripped"; exit 1
+fi
+
 case $arch in
   x86_64) magic='PE32+' ;;
   i686) magic='PE32 ' ;;
@@ -39,4 +48,4 @@ esac
 if ! file "$dll" | grep -q "$magic"; then
   echo "FAIL $dll: not a $arch image: $(file "$dll")"; exit 1
 fi
-echo "ok $dll ($arch): exports the dialog procedures at ordinals 1-3 and the hooks at 4-8; imports $(tr '\n' ' ' <<<"$imports")"
+echo "ok $dll ($arch): exports the dialog procedures at ordinals 1-3 and the hooks at 4-8; stripped; imports $(tr '\n' ' ' <<<"$imports")"

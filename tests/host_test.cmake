@@ -89,6 +89,24 @@ set(identity_server 127.0.0.22)
 run_options(set ipAddress=${open_server} bInitialConnection=0)
 expect_rc(0 "pointing the store at the print server")
 
+# Which spooler functions the library binds. The host chooses winspool.drv's
+# (its handles are winspool's) unless UMPD_SPOOLER_DLL is set already; the
+# library's default, also for a value it does not know, is the spooler
+# router's spoolss.dll. The stand-in plays both DLLs over one spooler; Wine's
+# spoolss.dll has only stubs, which end the process at the first call.
+foreach(choice "spoolss.dll" "kernel32.dll")
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env UMPD_SPOOLER_DLL=${choice} ${EMULATOR} ${HOST} ${store}
+                          --document "Test Page" --output "${WORK}/bound.prn" "${SAMPLE}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+  if(EMULATOR)
+    if(rc EQUAL 0 OR NOT err MATCHES "spoolss\\.dll\\.GetPrinterDriverW")
+      fail("UMPD_SPOOLER_DLL=${choice} under Wine: expected the spoolss.dll stub to stop the job (${rc}):\n${err}")
+    endif()
+  else()
+    expect_rc(0 "UMPD_SPOOLER_DLL=${choice}")
+  endif()
+endforeach()
+
 # Printing at several chunk sizes: the job with its ticket, one trace line per call.
 foreach(chunk 1 7 13 4096)
   set(output "${WORK}/out-${chunk}.prn")

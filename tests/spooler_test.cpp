@@ -107,3 +107,22 @@ TEST_F(SpoolerTest, JobStillOpenWhenItsHandleClosesIsDelivered)
 }
 
 }  // namespace
+
+namespace {
+
+// The library binds these three by name at run time, from the spooler
+// router by default or from winspool.drv; both DLLs must be loadable by
+// their bare names (in any case) and export them.
+TEST(SpoolerModules, ExportWhatTheHooksBind)
+{
+    for (const WCHAR* dll : {TEXT("spoolss.dll"), TEXT("winspool.drv"), TEXT("SPOOLSS.DLL")}) {
+        HMODULE module = LoadLibraryW(dll);
+        ASSERT_NE(module, nullptr) << HostUtf8(dll);
+        for (const char* name : {"GetPrinterDriverW", "GetJobW", "WritePrinter"})
+            EXPECT_NE(GetProcAddress(module, name), nullptr) << HostUtf8(dll) << " " << name;
+        EXPECT_EQ(GetProcAddress(module, "DrvSplStartDoc"), nullptr) << HostUtf8(dll);
+        EXPECT_TRUE(FreeLibrary(module));
+    }
+}
+
+}  // namespace

@@ -225,6 +225,12 @@ int HostMain(const std::vector<WString>& args)
         fprintf(stderr, "umpd-spool: cannot read %s\n", HostUtf8(o.file).c_str());
         return BAD_ARGUMENTS;
     }
+    // This host's printer handles are winspool.drv's, not the spooler
+    // router's that the library binds by default; a choice already made in
+    // the environment stands.
+    char chosen[32];
+    if (GetEnvironmentVariableA("UMPD_SPOOLER_DLL", chosen, sizeof chosen) == 0)
+        SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
     HMODULE lib = LoadLibraryW(o.library.c_str());
     Hooks hooks = {};
     if (!lib || !LoadHooks(lib, &hooks)) {

@@ -2,6 +2,7 @@
 // environment, and the module loader.
 #include <windows.h>
 #include <standin.h>
+#include <winspool.h>
 
 #include "modules.h"
 
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -25,13 +27,33 @@ std::atomic<bool> gFailDisableThreadCalls{false};
 
 typedef BOOL (*EntryPointFn)(HMODULE, DWORD, LPVOID);
 
+// Windows DLLs that the stand-in plays itself, loaded by their bare file
+// name in any case: their exports are the stand-in's own functions (both
+// reach the one spooler of the process).
+struct SystemExport {
+    const char* name;
+    FARPROC proc;
+};
+struct SystemModule {
+    const char* file;
+    std::vector<SystemExport> exports;
+};
+
+template <typename Fn>
+FARPROC Export(Fn fn) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn)); }
+
+const std::vector<SystemExport> SPOOLER_EXPORTS = {
+    {"GetJobW", Export(GetJobW)}, {"GetPrinterDriverW", Export(GetPrinterDriverW)}, {"WritePrinter", Export(WritePrinter)}};
+const SystemModule SYSTEM_MODULES[] = {{"spoolss.dll", SPOOLER_EXPORTS}, {"winspool.drv", SPOOLER_EXPORTS}};
+
 // A loaded module; its address is the module handle.
 struct Module {
-    void* dl;
+    void* dl;  // null for a system module
     std::string path;
     int refs;
     const BYTE* resources;  // the module's compiled resources, if it has any
     size_t resourceSize;
+    const SystemModule* system;
 };
 
 std::mutex gModulesLock;
@@ -53,7 +75,29 @@ std::string Utf8Path(LPCWSTR w)
 
 EntryPointFn EntryOf(Module* m)
 {
-    return reinterpret_cast<EntryPointFn>(dlsym(m->dl, "DllEntryPoint"));
+    return m->dl ? reinterpret_cast<EntryPointFn>(dlsym(m->dl, "DllEntryPoint")) : nullptr;
+}
+
+const SystemModule* SystemModuleNamed(const std::string& path)
+{
+    std::string lower(path);
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const SystemModule& m : SYSTEM_MODULES)
+        if (lower == m.file) return &m;
+    return nullptr;
+}
+
+// Loads (or counts once more) a system module. Under gModulesLock.
+HMODULE LoadSystemModule(const SystemModule* system)
+{
+    for (Module* m : gModules)
+        if (m->system == system) {
+            m->refs++;
+            return reinterpret_cast<HMODULE>(m);
+        }
+    Module* m = new Module{nullptr, system->file, 1, nullptr, 0, system};
+    gModules.push_back(m);
+    return reinterpret_cast<HMODULE>(m);
 }
 
 }  // namespace
@@ -186,6 +230,10 @@ BOOL WINAPI DisableThreadLibraryCalls(HMODULE h)
 HMODULE WINAPI LoadLibraryW(LPCWSTR fileName)
 {
     std::string path = fileName ? Utf8Path(fileName) : std::string();
+    if (const SystemModule* system = SystemModuleNamed(path)) {
+        std::lock_guard<std::mutex> lock(gModulesLock);
+        return LoadSystemModule(system);
+    }
     void* dl = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!dl) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -203,7 +251,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName)
         }
         const void* size = dlsym(dl, "StandinResourcesSize");
         m = new Module{dl, path, 1, static_cast<const BYTE*>(dlsym(dl, "StandinResources")),
-                       size ? static_cast<size_t>(*static_cast<const unsigned long*>(size)) : 0};
+                       size ? static_cast<size_t>(*static_cast<const unsigned long*>(size)) : 0, nullptr};
         gModules.push_back(m);
     }
     HMODULE h = reinterpret_cast<HMODULE>(m);
@@ -227,6 +275,12 @@ FARPROC WINAPI GetProcAddress(HMODULE h, LPCSTR name)
     {
         std::lock_guard<std::mutex> lock(gModulesLock);
         Module* m = FindModule(h);
+        if (m && m->system) {
+            for (const SystemExport& e : m->system->exports)
+                if (name && strcmp(name, e.name) == 0) return e.proc;
+            SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
         dl = m ? m->dl : nullptr;
     }
     if (!dl) {
@@ -252,7 +306,7 @@ BOOL WINAPI FreeLibrary(HMODULE h)
         gModules.erase(std::find(gModules.begin(), gModules.end(), m));
     }
     if (EntryPointFn entry = EntryOf(m)) entry(h, DLL_PROCESS_DETACH, nullptr);
-    dlclose(m->dl);
+    if (m->dl) dlclose(m->dl);
     delete m;
     return TRUE;
 }

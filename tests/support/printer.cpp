@@ -38,6 +38,9 @@ WString ExecutableDirectory()
 
 TestPrinter::TestPrinter(const WString& driver, const WString& port)
 {
+    // The handles are winspool.drv's: the hooks that get them must bind its
+    // functions, not the spooler router's (read once, at the first hook call).
+    SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
     std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++gPrinterCount);
     name_ = Wide("umpd-test " + id);
     if (port.empty()) {

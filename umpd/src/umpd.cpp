@@ -3,6 +3,7 @@
 #include "charconversions.h"
 #include "logmsg.h"
 #include "spdll.h"
+#include "splbinding.h"
 #include "umpd.h"
 
 #include <winspool.h>
@@ -85,7 +86,7 @@ bool WriteAll(HANDLE hPrinter, const BYTE* p, DWORD n)
 {
     while (n > 0) {
         DWORD bufWritten = 0;
-        if (!WritePrinter(hPrinter, const_cast<BYTE*>(p), n, &bufWritten) || bufWritten == 0) return false;
+        if (!SplWritePrinter(hPrinter, const_cast<BYTE*>(p), n, &bufWritten) || bufWritten == 0) return false;
         bufWritten = bufWritten < n ? bufWritten : n;
         p += bufWritten;
         n -= bufWritten;
@@ -178,7 +179,7 @@ const BYTE* SkipPercents(const BYTE* p, const BYTE* end)
 BYTE* QueryDriverInfo1(HANDLE hPrinter)
 {
     return QueryLevel1([&](BYTE* b, DWORD cb, DWORD* needed) {
-        return GetPrinterDriverW(hPrinter, nullptr, 1, b, cb, needed);
+        return SplGetPrinterDriverW(hPrinter, nullptr, 1, b, cb, needed);
     });
 }
 
@@ -239,7 +240,7 @@ HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
 {
     BYTE* driverInfo = QueryDriverInfo1(hPrinter);
     BYTE* jobInfo = QueryLevel1([&](BYTE* b, DWORD cb, DWORD* needed) {
-        return GetJobW(hPrinter, JobId, 1, b, cb, needed);
+        return SplGetJobW(hPrinter, JobId, 1, b, cb, needed);
     });
     LPCWSTR driverName = driverInfo ? reinterpret_cast<DRIVER_INFO_1W*>(driverInfo)->pName : nullptr;
     LPCWSTR document = jobInfo ? reinterpret_cast<JOB_INFO_1W*>(jobInfo)->pDocument : nullptr;
@@ -276,7 +277,7 @@ BOOL WINAPI DrvSplWritePrinter(HANDLE hDriver, LPVOID pBuf, DWORD cbBuf, LPDWORD
            Hex(pcWritten));
     pDriver->cWritePrinter++;
     *pcWritten = cbBuf;
-    if (pDriver->state != 0) return WritePrinter(pDriver->hPrinter, pBuf, cbBuf, pcWritten);
+    if (pDriver->state != 0) return SplWritePrinter(pDriver->hPrinter, pBuf, cbBuf, pcWritten);
     return SpliceTicket(pDriver, static_cast<const BYTE*>(pBuf), cbBuf) ? TRUE : FALSE;
 }
 

@@ -4,6 +4,7 @@
 // job has a secure-print password.
 #include "charconversions.h"
 #include "logmsg.h"
+#include "splbinding.h"
 #include "umpd.h"
 
 #include <winspool.h>
@@ -136,7 +137,7 @@ void WriteLine(TicketOutput* out, const char* text)
     int len = snprintf(cValue, sizeof cValue, "%s\r\n", text);
     if (len < 0 || static_cast<size_t>(len) >= sizeof cValue) len = static_cast<int>(sizeof cValue) - 1;
     DWORD bufWritten = 0;
-    if (!WritePrinter(out->hPrinter, cValue, static_cast<DWORD>(len), &bufWritten) || bufWritten != DWORD(len))
+    if (!SplWritePrinter(out->hPrinter, cValue, static_cast<DWORD>(len), &bufWritten) || bufWritten != DWORD(len))
         out->ok = false;
 }
 
