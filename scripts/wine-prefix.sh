@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Source this: makes a fresh, headless Wine prefix and starts one persistent
 # wineserver for it. Stop it with wine_prefix_stop (a trap does it on exit).
-#   WINEPREFIX  where the prefix goes (default: a new temporary directory)
+#   WINEPREFIX          where the prefix goes (default: a new temporary directory)
+#   UMPD_WINE_GRAPHICS  null (default: windows without a display) or x11 (on
+#                       $DISPLAY, Wine drawing the window frames itself)
 if [ -z "${WINEPREFIX:-}" ]; then
   WINEPREFIX=$(mktemp -d /tmp/umpd-wine.XXXXXX)
   UMPD_WINE_OWN_PREFIX=1
@@ -19,8 +21,13 @@ wine_prefix_stop() {
 wine_prefix_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     timeout 300 wineboot -i </dev/null >/dev/null 2>&1
-    # No display here: the null graphics driver shows windows headless.
-    timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    if [ "${UMPD_WINE_GRAPHICS:-null}" = x11 ]; then
+      # No window manager under Xvfb: Wine draws captions and borders.
+      timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
+    else
+      # No display here: the null graphics driver shows windows headless.
+      timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    fi
   fi
   wineserver -k 2>/dev/null || true
   timeout 60 wineserver -w || true

@@ -48,6 +48,11 @@ std::string Perform(Screen& s, const std::string& action)
     if (action == "Cancel") return s.Click(IDCANCEL) ? "Cancel" : "Cancel (not possible)";
     if (action == "Esc") return s.Key(VK_ESCAPE), "Esc";
     if (action == "Enter") return s.Key(VK_RETURN), "Enter";
+    // A person looking at the dialog for a while (screenshots are taken then).
+    if (action.compare(0, 5, "wait ") == 0 && IsNumber(Trim(action.substr(5)))) {
+        Sleep(static_cast<DWORD>(atoi(action.c_str() + 5)));
+        return action;
+    }
     if (action.compare(0, 6, "click ") == 0 && IsNumber(Trim(action.substr(6)))) {
         int id = atoi(action.c_str() + 6);
         return s.Click(id) ? action : action + " (not possible)";

@@ -1,7 +1,7 @@
 // The scripted user: answers the library's dialogs from lines such as
 //   Secure Access: 1112=alice, 1113=s3cret, 1114=42, OK
 // (the caption, a colon, then actions: ID=TEXT types TEXT over the field's
-// text, OK, Cancel, Esc, Enter, click ID), one line per dialog in the order
+// text, OK, Cancel, Esc, Enter, click ID, wait MS), one line per dialog in the order
 // the dialogs appear, and acknowledges message boxes with OK. It acts only as
 // a person could, through a platform driver (the stand-in's hooks on Linux,
 // a watcher thread with real input on Windows).
