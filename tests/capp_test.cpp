@@ -85,16 +85,16 @@ TEST_F(AppTest, ProbeAndExchangeWithTheServer)
 {
     ServerScript script;
     script.reply = "201";
-    LoopbackServer server(script, "127.0.0.5", 8163);
-    SetAddress("127.0.0.5");
+    LoopbackServer server(script, TestAddress(5).c_str(), 8163);
+    SetAddress(TestAddress(5).c_str());
     EXPECT_EQ(CAppEstablishConnection(&gTheApp), 100);
     EXPECT_EQ(gTheApp.mIpAddressChanged, 0);
     EXPECT_EQ(gTheApp.mSocket.mSocket, INVALID_SOCKET);  // the probe's connection is closed
 
     ServerScript exchange;
     exchange.reply = "301";
-    LoopbackServer second(exchange, "127.0.0.6", 8163);
-    ASSERT_EQ(CSocketConnectSocket(&gTheApp.mSocket, "127.0.0.6", SECURE_ACCESS_PORT), 1);
+    LoopbackServer second(exchange, TestAddress(6).c_str(), 8163);
+    ASSERT_EQ(CSocketConnectSocket(&gTheApp.mSocket, TestAddress(6).c_str(), SECURE_ACCESS_PORT), 1);
     EXPECT_EQ(CAppSend(&gTheApp, "PCAC", 4), 408);
     char reply[4] = {};
     EXPECT_EQ(CAppRead(&gTheApp, reply, 3), 407);
@@ -104,7 +104,7 @@ TEST_F(AppTest, ProbeAndExchangeWithTheServer)
     EXPECT_EQ(CAppSend(&gTheApp, "PCAC", 4), 401);
     EXPECT_EQ(second.Received(), "PCAC");
 
-    SetAddress("127.0.0.7");  // nobody there
+    SetAddress(TestAddress(7).c_str());  // nobody there
     gTheApp.mIpAddressChanged = 1;
     EXPECT_EQ(CAppEstablishConnection(&gTheApp), 403);
     EXPECT_EQ(gTheApp.mIpAddressChanged, 1);

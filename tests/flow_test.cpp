@@ -20,12 +20,12 @@ namespace {
 // Short enough that the silent server costs 1.5 s, long enough for Wine.
 const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") != FALSE;
 
-const std::map<std::string, std::string> SERVERS = {
-    {"open", "127.0.0.20"},  {"codeonly", "127.0.0.21"}, {"identity", "127.0.0.22"}, {"closes", "127.0.0.23"},
-    {"r500", "127.0.0.24"},  {"r400", "127.0.0.25"},     {"r100", "127.0.0.26"},     {"r404", "127.0.0.27"},
-    {"r403", "127.0.0.28"},  {"segments", "127.0.0.29"}, {"silent", "127.0.0.30"},
+// The fixture's servers, each on its host of the test network.
+const std::map<std::string, int> SERVERS = {
+    {"open", 20}, {"codeonly", 21}, {"identity", 22}, {"closes", 23}, {"r500", 24},    {"r400", 25},
+    {"r100", 26}, {"r404", 27},     {"r403", 28},     {"segments", 29}, {"silent", 30},
 };
-const char UNREACHABLE[] = "127.0.0.99";  // nobody listens there
+const std::string UNREACHABLE = TestAddress(99);  // nobody listens there
 
 // The flow's messages as a person reads them.
 const std::string M109 = "The Server IP Address is missing or invalid.";
@@ -147,7 +147,7 @@ protected:
     StoredDriver driver_;
 };
 
-std::string Address(const std::string& server) { return SERVERS.at(server); }
+std::string Address(const std::string& server) { return TestAddress(SERVERS.at(server)); }
 
 std::vector<std::string> Identity(const char* user, const char* password)
 {

@@ -5,6 +5,7 @@
 #   OPTIONS   the options tool
 #   EMULATOR  what runs it when cross-built (Wine), or empty
 #   SAMPLE    a PostScript job
+#   TEST_NET  the prefix of the test print servers' loopback addresses
 #   WORK      a scratch directory
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -84,8 +85,8 @@ endfunction()
 
 # Job starts ask the reference print servers of the test fixture: one that
 # requires nothing, one that requires a user ID and password.
-set(open_server 127.0.0.20)
-set(identity_server 127.0.0.22)
+set(open_server ${TEST_NET}20)
+set(identity_server ${TEST_NET}22)
 run_options(set ipAddress=${open_server} bInitialConnection=0)
 expect_rc(0 "pointing the store at the print server")
 

@@ -20,7 +20,7 @@ extern char** environ;
 
 namespace {
 
-const char ADDRESS[] = "127.0.0.12";
+const std::string ADDRESS = TestAddress(12);
 
 class PrintServer {
 public:
@@ -91,7 +91,7 @@ std::string Exchange(const std::vector<std::string>& fields, size_t replySize, c
     CSocketConstructor(&s);
     CSocketInitialize(&s);
     std::string reply;
-    if (CSocketConnectSocket(&s, ADDRESS, SECURE_ACCESS_PORT)) {
+    if (CSocketConnectSocket(&s, ADDRESS.c_str(), SECURE_ACCESS_PORT)) {
         unsigned char frame[FRAME_BUFFER_SIZE];
         int16_t length = 0;
         for (size_t i = 0; i < fields.size(); i++)
@@ -139,7 +139,7 @@ TEST(ReferenceServer, RawPortPrintsTheTicketWithPasswordsDecoded)
     CSocketDataMembers s;
     CSocketConstructor(&s);
     CSocketInitialize(&s);
-    ASSERT_EQ(CSocketConnectSocket(&s, ADDRESS, "9112"), 1);
+    ASSERT_EQ(CSocketConnectSocket(&s, ADDRESS.c_str(), "9112"), 1);
     std::string job = "%!PS\r\nstatusdict /Pralix_feat_dict known not { currentfile flushfile }if \r\n"
                       "%%PRALIX: Duplex LongEdgeBinding\r\n%%PRALIX: Password 839D\r\n"
                       "%%PRALIX: SecurePassword 5C6I6K6J\r\n%%EndComments\nshowpage\n";

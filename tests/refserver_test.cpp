@@ -1,5 +1,6 @@
 // The application object's exchanges with the reference print server, which
-// a test fixture runs natively on 127.0.0.13 (also for the Wine build):
+// a test fixture runs natively on host 13 of the test network (also for the
+// Wine build):
 // secure printing on, user ID and password required, alice:s3cret:42 accepted.
 #include "capp.h"
 #include "printer.h"
@@ -22,7 +23,7 @@ protected:
         memset(&gTheApp, 0, sizeof gTheApp);
         CAppConstructor(&gTheApp);
         memset(&ident_, 0, sizeof ident_);
-        snprintf(ident_.ipAddress, sizeof ident_.ipAddress, "127.0.0.13");
+        snprintf(ident_.ipAddress, sizeof ident_.ipAddress, "%s", TestAddress(13).c_str());
         CAppSetMembers(&gTheApp, &ident_, resources_);
     }
     void TearDown() override

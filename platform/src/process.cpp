@@ -87,16 +87,16 @@ const SystemModule* SystemModuleNamed(const std::string& path)
     return nullptr;
 }
 
-// Loads (or counts once more) a system module. Under gModulesLock.
+// Loads (or counts once more) a system module. Under gModulesLock. Their
+// records live as long as the process: a program may keep one loaded to the end.
 HMODULE LoadSystemModule(const SystemModule* system)
 {
-    for (Module* m : gModules)
-        if (m->system == system) {
-            m->refs++;
-            return reinterpret_cast<HMODULE>(m);
-        }
-    Module* m = new Module{nullptr, system->file, 1, nullptr, 0, system};
-    gModules.push_back(m);
+    static Module records[sizeof SYSTEM_MODULES / sizeof SYSTEM_MODULES[0]];
+    Module* m = &records[system - SYSTEM_MODULES];
+    if (m->refs++ == 0) {
+        *m = Module{nullptr, system->file, 1, nullptr, 0, system};
+        gModules.push_back(m);
+    }
     return reinterpret_cast<HMODULE>(m);
 }
 
@@ -306,7 +306,8 @@ BOOL WINAPI FreeLibrary(HMODULE h)
         gModules.erase(std::find(gModules.begin(), gModules.end(), m));
     }
     if (EntryPointFn entry = EntryOf(m)) entry(h, DLL_PROCESS_DETACH, nullptr);
-    if (m->dl) dlclose(m->dl);
+    if (!m->dl) return TRUE;  // a system module's record stays
+    dlclose(m->dl);
     delete m;
     return TRUE;
 }

@@ -13,6 +13,8 @@ int gPrinterCount = 0;
 
 }  // namespace
 
+std::string TestAddress(int host) { return UMPD_TEST_NET + std::to_string(host); }
+
 WString Wide(const std::string& ascii) { return WString(ascii.begin(), ascii.end()); }
 
 std::string ReadWholeFile(const WString& path)

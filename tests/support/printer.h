@@ -40,3 +40,6 @@ std::string ReadWholeFile(const WString& path);
 WString ExecutableDirectory();
 
 WString Wide(const std::string& ascii);
+
+// An address of this build's loopback test network: "127.0.N.host".
+std::string TestAddress(int host);
