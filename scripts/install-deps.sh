@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Installs whatever the builds and tests need that this machine lacks
 # (Debian packages). Safe to run again: installs only what is missing.
-#   install-deps.sh [linux|windows|all|pictures]   (default: all; pictures
-#   adds what the dialog screenshots need: a virtual display and its tools)
+#   install-deps.sh [linux|windows|fuzz|all|pictures]   (default: all, which
+#   includes the fuzzers' clang; pictures adds what the dialog screenshots
+#   need: a virtual display and its tools)
 set -euo pipefail
 what=${1:-all}
 linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
 picture_pkgs=(xvfb imagemagick x11-utils)
+fuzz_pkgs=(clang libclang-rt-14-dev)
 case $what in
   linux) pkgs=("${linux_pkgs[@]}") ;;
   windows) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}") ;;
-  all) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}") ;;
+  all) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
+  fuzz) pkgs=("${linux_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
   pictures) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}" "${picture_pkgs[@]}") ;;
-  *) echo "usage: install-deps.sh [linux|windows|all|pictures]" >&2; exit 2 ;;
+  *) echo "usage: install-deps.sh [linux|windows|fuzz|all|pictures]" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do

@@ -2,6 +2,7 @@
 // option store, against reference print servers that a fixture runs on
 // loopback (one per behaviour, each on its own address), answered by the
 // scripted user.
+#include "job_runner.h"
 #include "printer.h"
 #include "scripted_user.h"
 #include "store_support.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -307,6 +309,55 @@ TEST_F(FlowTest, TwoJobsStartingAtOnce)
     EXPECT_EQ(stored.bInitialConnection, 0);
     EXPECT_EQ(Narrow(stored.securePassword), "");
     EXPECT_EQ(Narrow(stored.password), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Several jobs at once, each starting through the validation (a dialog
+// answered for each), writing its data while others start.
+TEST_F(FlowTest, JobsFromSeveralThreadsAtOnce)
+{
+    Store({0, Address("identity"), "", ""});
+    const int threads = 3, jobs = 4;
+    ScriptedUser user(std::vector<std::string>(threads * jobs, Identity("alice", "s3cret")[0]), nullptr);
+    InstallUser(&user);
+    JobLoadResult r = RunJobs({threads, jobs, driver_.Name(), "s3cret"});
+    UninstallUser();
+    EXPECT_EQ(r.printed, threads * jobs);
+    EXPECT_EQ(r.corrupt, 0);
+    EXPECT_EQ(r.leaked, 0);
+    EXPECT_GT(r.loads, 0);
+    EXPECT_EQ(r.tornLoads, 0);
+    EXPECT_FALSE(user.GaveUp());
+    for (const std::string& f : r.failures) ADD_FAILURE() << f;
+}
+
+// Stores and loads from several threads: every load is one whole record.
+TEST_F(FlowTest, StoresFromSeveralThreadsNeverTear)
+{
+    std::atomic<int> torn{0}, loads{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&, t] {
+            _OEM_PRIVDEVMODE o = {}, back = {};
+            SetDefaultPralixOptions(&o);
+            for (WCHAR& c : o.docComment) c = static_cast<WCHAR>('a' + t);
+            o.docComment[255] = 0;
+            for (int i = 0; i < 50; i++) {
+                SetUserInfo(&o, nullptr, driver_.Name().c_str());
+                GetUserInfo(&back, nullptr, driver_.Name().c_str());
+                bool uniform = back.initialized == OPTIONS_VALID && back.docComment[254] != 0;
+                for (int k = 1; k < 255 && uniform; k++) uniform = back.docComment[k] == back.docComment[0];
+                loads++;
+                if (!uniform) torn++;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(loads.load(), 200);
+    EXPECT_EQ(torn.load(), 0);
 }
 
 }  // namespace

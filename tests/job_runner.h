@@ -1,0 +1,31 @@
+// Jobs printed through the hooks from several threads at once, as the
+// spooler runs them, each output checked against its input: the input with
+// one ticket block before its first "%%EndComments", or unchanged without one.
+#pragma once
+
+#include "hostglue.h"
+
+#include <string>
+#include <vector>
+
+struct JobLoad {
+    int threads;
+    int jobsPerThread;
+    WString driver;      // whose stored options the jobs use
+    std::string secret;  // a password that must appear in no output ("" none)
+};
+
+struct JobLoadResult {
+    int printed = 0, refused = 0, corrupt = 0, leaked = 0;
+    int tornLoads = 0, loads = 0;  // reads of the stored value while the jobs ran
+    unsigned long long bytes = 0;  // input bytes printed
+    double seconds = 0;
+    std::vector<std::string> failures;  // the first few, described
+};
+
+// Runs the jobs; a reader thread loads the stored value all the while.
+JobLoadResult RunJobs(const JobLoad& load);
+
+// The job a thread prints as its number i: sizes from a few hundred bytes to
+// 1 MiB, every tenth without the tag.
+std::string MakeJob(int thread, int i);
