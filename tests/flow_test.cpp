@@ -3,6 +3,7 @@
 // loopback (one per behaviour, each on its own address), answered by the
 // scripted user.
 #include "job_runner.h"
+#include "loopback_server.h"
 #include "printer.h"
 #include "scripted_user.h"
 #include "store_support.h"
@@ -11,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
 #include <thread>
@@ -212,7 +215,10 @@ TEST_F(FlowTest, EveryWayARunEnds)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Store(row.seed);
+        auto start = std::chrono::steady_clock::now();
         Outcome out = StartJob(row.answers, row.server, Library());
+        printf("fault: %s: %s in %.1f ms\n", row.what, out.printed ? "printed" : "refused",
+               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         EXPECT_EQ(out.printed, row.prints);
         EXPECT_EQ(out.messages, row.messages);
         EXPECT_EQ(out.dialogs, row.dialogs);
@@ -358,6 +364,83 @@ TEST_F(FlowTest, StoresFromSeveralThreadsNeverTear)
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(loads.load(), 200);
     EXPECT_EQ(torn.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Servers that misbehave in ways the reference server does not, served from
+// this process on the test network: each run starts with the probe.
+TEST_F(FlowTest, ServersThatMisbehave)
+{
+    ServerScript probe;
+    ServerScript garbage;
+    garbage.reply = "zz9\x01\x02garbage";
+    ServerScript trickle;  // a byte a second: the wait ends after the first
+    trickle.reply = "200" + std::string(521, '\0');
+    trickle.segment = 1;
+    trickle.delayMs = 1000;
+    ServerScript reset;  // part of the code, then a reset
+    reset.reply = "20";
+    reset.reset = true;
+    struct Case {
+        const char* what;
+        ServerScript reply;
+        std::vector<std::string> messages;  // any one of them
+    } cases[] = {
+        {"garbage", garbage, {M111}},
+        {"trickling", trickle, {M111}},
+        {"reset mid-reply", reset, {M110, M111}},
+    };
+    const std::string address = TestAddress(40);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Store({0, address, "", ""});
+        LoopbackServer server(std::vector<ServerScript>{probe, c.reply}, address.c_str(), 8163);
+        auto start = std::chrono::steady_clock::now();
+        Outcome out = StartJob({}, "", Library());
+        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        printf("fault: %s: %s in %.1f ms\n", c.what, out.printed ? "printed" : "refused", ms);
+        EXPECT_FALSE(out.printed);
+        ASSERT_EQ(out.messages.size(), 1u);
+        EXPECT_NE(std::find(c.messages.begin(), c.messages.end(), out.messages[0]), c.messages.end()) << out.messages[0];
+        EXPECT_TRUE(out.dialogs.empty());
+        server.Received();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Another writer (umpd-options, another process) replaces the stored value
+// while a job start shows its dialog: the job start stores the record it
+// loaded with what the user confirmed, so the other change is lost, and the
+// value stays one whole record.
+TEST_F(FlowTest, StoredValueReplacedDuringTheJobStart)
+{
+    Store({0, Address("identity"), "carol", ""});
+    TestPrinter printer(driver_.Name());
+    DWORD job = printer.StartJob(TEXT("replaced.ps"));
+    ScriptedUser user({SA + ": wait 700, 1112=alice, 1113=s3cret, OK"}, nullptr);
+    InstallUser(&user);
+    HANDLE h = nullptr;
+    std::thread start([&] { h = DrvSplStartDoc(printer.handle(), job); });
+    for (int i = 0; i < 200 && user.Dialogs().empty(); i++) Sleep(10);
+    _OEM_PRIVDEVMODE other = Stored();
+    swprintf(other.docComment, 256, TEXT("written elsewhere"));
+    SetUserInfo(&other, nullptr, driver_.Name().c_str());
+    start.join();
+    UninstallUser();
+    ASSERT_EQ(user.Dialogs().size(), 1u);
+    EXPECT_NE(h, nullptr);
+    if (h) DrvSplClose(h);
+    AbortPrinter(printer.handle());
+    _OEM_PRIVDEVMODE stored = Stored();
+    EXPECT_EQ(stored.initialized, OPTIONS_VALID);
+    EXPECT_EQ(Narrow(stored.docOwner), "alice");
+    EXPECT_EQ(Narrow(stored.docComment), "") << "the job start stores the record it loaded";
 }
 
 }  // namespace

@@ -41,10 +41,17 @@ SOCKET Listen(unsigned short* port, const char* address = "127.0.0.1")
 }  // namespace
 
 LoopbackServer::LoopbackServer(const ServerScript& script, const char* address, unsigned short port)
-    : script_(script), port_(port)
+    : LoopbackServer(std::vector<ServerScript>{script}, address, port)
+{
+}
+
+LoopbackServer::LoopbackServer(const std::vector<ServerScript>& scripts, const char* address, unsigned short port)
+    : scripts_(scripts), port_(port)
 {
     listener_ = Listen(&port_, address);
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] {
+        for (const ServerScript& script : scripts_) Serve(script);
+    });
 }
 
 LoopbackServer::~LoopbackServer()
@@ -56,21 +63,25 @@ LoopbackServer::~LoopbackServer()
 
 // Takes what the client sends first, answers, then (unless it closes at
 // once) takes the rest until the client closes.
-void LoopbackServer::Serve()
+void LoopbackServer::Serve(const ServerScript& script)
 {
     if (!Readable(listener_, WAIT_MS)) return;
     SOCKET c = accept(listener_, nullptr, nullptr);
     if (c == INVALID_SOCKET) return;
     char buf[4096];
     for (int n; Readable(c, 300) && (n = recv(c, buf, sizeof buf, 0)) > 0;) received_.append(buf, static_cast<size_t>(n));
-    size_t step = script_.segment ? script_.segment : script_.reply.size();
-    for (size_t at = 0; at < script_.reply.size(); at += step) {
-        if (at && script_.delayMs) Sleep(script_.delayMs);
-        size_t n = script_.reply.size() - at < step ? script_.reply.size() - at : step;
-        if (send(c, script_.reply.data() + at, static_cast<int>(n), 0) <= 0) break;
+    size_t step = script.segment ? script.segment : script.reply.size();
+    for (size_t at = 0; at < script.reply.size(); at += step) {
+        if (at && script.delayMs) Sleep(script.delayMs);
+        size_t n = script.reply.size() - at < step ? script.reply.size() - at : step;
+        if (send(c, script.reply.data() + at, static_cast<int>(n), 0) <= 0) break;
     }
-    if (!script_.closeAfterReply)
+    if (!script.closeAfterReply)
         for (int n; Readable(c, WAIT_MS) && (n = recv(c, buf, sizeof buf, 0)) > 0;) received_.append(buf, static_cast<size_t>(n));
+    if (script.reset) {
+        linger hard = {1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    }
     closesocket(c);
 }
 

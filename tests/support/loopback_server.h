@@ -7,18 +7,22 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 struct ServerScript {
     std::string reply;          // sent once the connection is accepted
     size_t segment = 0;         // bytes per send; 0: all at once
     unsigned delayMs = 0;       // between segments
     bool closeAfterReply = true;
+    bool reset = false;         // ends the connection with a reset, not a close
 };
 
 class LoopbackServer {
 public:
     // On 127.0.0.1 and a free port, or on the given loopback address and port.
     explicit LoopbackServer(const ServerScript& script, const char* address = "127.0.0.1", unsigned short port = 0);
+    // One connection per script, in turn.
+    LoopbackServer(const std::vector<ServerScript>& scripts, const char* address, unsigned short port);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -28,8 +32,8 @@ public:
     std::string Received();
 
 private:
-    void Serve();
-    ServerScript script_;
+    void Serve(const ServerScript& script);
+    std::vector<ServerScript> scripts_;
     SOCKET listener_ = INVALID_SOCKET;
     unsigned short port_ = 0;
     std::string received_;
