@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library both ways and runs every test:
-#   Linux over the stand-in, under AddressSanitizer and UBSan, and plain;
+#   Linux over the stand-in, under AddressSanitizer and UBSan, plain (with
+#   the load test), and under ThreadSanitizer;
 #   Windows x64 DLL under Wine (fresh prefix, one persistent wineserver);
 #   Windows x86 DLL built and checked statically (no 32-bit Wine here);
 #   the distributable (dist/) from both.
@@ -9,7 +10,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-stage() { echo; echo "=== $* ==="; }
+# Each stage is told with the time the one before it took.
+last_stage= last_start=$SECONDS
+stage() {
+  [ -z "$last_stage" ] || echo "--- $last_stage: $((SECONDS - last_start)) s"
+  last_stage=$* last_start=$SECONDS
+  echo; echo "=== $* ==="
+}
 budget() { local seconds=$1; shift; timeout --kill-after=30 "$seconds" "$@"; }
 
 stage "dependencies"
@@ -24,6 +31,13 @@ stage "linux: build and test"
 budget 900 cmake --preset linux >/dev/null
 budget 900 cmake --build --preset linux -j "$jobs"
 budget 600 ctest --preset linux -j "$jobs"
+
+grep -h "^load:" build/linux/Testing/Temporary/LastTest.log || true
+
+stage "linux-tsan: build and test (ThreadSanitizer)"
+budget 900 cmake --preset linux-tsan >/dev/null
+budget 900 cmake --build --preset linux-tsan -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1 budget 600 ctest --preset linux-tsan -j "$jobs"
 
 stage "mingw-i686: build and check the DLL"
 budget 900 cmake --preset mingw-i686 >/dev/null
@@ -52,5 +66,5 @@ LC_ALL=ja_JP.UTF-8 budget 300 ctest --preset mingw-x64 -R 'CodePage|Conversions'
 stage "distributable"
 budget 600 scripts/make-dist.sh
 
-echo
-echo "all stages passed"
+stage "done"
+echo "all stages passed in $SECONDS s"
