@@ -2,6 +2,8 @@
 // answers the driver's framed requests (settings, validate-info), one request
 // per connection; its raw print port receives jobs and prints the options of
 // each job's ticket, passwords decoded. Linux, plain POSIX sockets.
+#include "printserver_frames.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -21,10 +23,7 @@
 namespace {
 
 const int IO_WAIT_MS = 5000;        // every wait on a client
-const size_t FRAME_MAX = 1024;      // the largest frame the driver builds
 const size_t JOB_MAX = 1u << 30;    // a raw job is read up to this many bytes
-const char KEY[] = "Kemla";
-const char DIGITS[] = "0123456789ABCDEFGHIJKLM";
 
 volatile sig_atomic_t gStop = 0;
 
@@ -90,26 +89,6 @@ void SendReply(Server& s, int fd, const std::string& reply)
     }
 }
 
-uint32_t BigEndian(const unsigned char* p, int n)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < n; i++) v = v << 8 | p[i];
-    return v;
-}
-
-// in: a frame's body; out: its fields. False when the lengths do not add up.
-bool SplitFields(const unsigned char* body, size_t size, std::vector<std::string>* fields)
-{
-    for (size_t at = 0; at < size;) {
-        if (size - at < 2) return false;
-        size_t len = BigEndian(body + at, 2);
-        if (size - at - 2 < len) return false;
-        fields->emplace_back(reinterpret_cast<const char*>(body + at + 2), len);
-        at += 2 + len;
-    }
-    return !fields->empty();
-}
-
 std::string PolicyReply(const Config& c)
 {
     std::string r = "200";
@@ -120,16 +99,6 @@ std::string PolicyReply(const Config& c)
     r += message + std::string(256 - message.size(), '\0');
     r += email + std::string(256 - email.size(), '\0');
     return r;
-}
-
-std::vector<std::string> SplitLine(const std::string& line)
-{
-    std::vector<std::string> parts(1);
-    for (char ch : line) {
-        if (ch == '\t') parts.emplace_back();
-        else if (ch != '\r') parts.back() += ch;
-    }
-    return parts;
 }
 
 // Compares the required fields with the accepted identity that matches most
@@ -173,9 +142,9 @@ void ServeSecureAccess(Server& s, int fd, const std::string& peer)
         Log(s, peer + " connected and closed without a request (a reachability probe)");
         return;
     }
-    bool ok = got == 8 && memcmp(header, "PCAC", 4) == 0;
-    size_t length = ok ? BigEndian(header + 4, 4) : 0;
-    ok = ok && length <= FRAME_MAX - 8 && ReadExact(fd, body, length) && SplitFields(body, length, &fields);
+    size_t length = 0;
+    bool ok = got == 8 && FrameBodyLength(header, &length);
+    ok = ok && ReadExact(fd, body, length) && SplitFields(body, length, &fields);
     if (!ok) {
         Log(s, peer + " malformed frame; connection closed");
         return;
@@ -200,23 +169,6 @@ void ServeSecureAccess(Server& s, int fd, const std::string& peer)
     }
     SendReply(s, fd, reply);
     Log(s, peer + " " + what + "; answered " + reply.substr(0, 3));
-}
-
-// Decodes a password of the ticket: each pair of base-23 digits less the key
-// letter (the encoding adds 256 to a negative sum).
-std::string DecodePassword(const std::string& digits)
-{
-    std::string out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        const char* hi = strchr(DIGITS, digits[i]);
-        const char* lo = strchr(DIGITS, digits[i + 1]);
-        if (!hi || !lo || !*hi || !*lo) return "(not decodable)";
-        int sum = static_cast<int>(hi - DIGITS) * 23 + static_cast<int>(lo - DIGITS);
-        int c = sum - static_cast<signed char>(KEY[(i / 2) % 5]);
-        if (c > 127) c -= 256;
-        out += static_cast<char>(c);
-    }
-    return out;
 }
 
 // Prints the options of the job's ticket, one per line.
