@@ -1,5 +1,8 @@
 // The stand-in's raw TCP printer ("host:port" ports), on loopback.
+#include "dialog_template.h"
 #include "printer.h"
+
+#include <standin.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -96,6 +99,51 @@ TEST(StandinWindows, WithoutAUserNothingCanBeShown)
     EXPECT_EQ(DialogBoxParamW(lib, MAKEINTRESOURCEW(118), nullptr, NoProc, 0), -1);
     EXPECT_EQ(MessageBoxW(nullptr, TEXT("text"), TEXT("caption"), MB_OK), 0);
     FreeLibrary(lib);
+}
+
+// What a person sees of the layout: each control where the template put
+// it, the dialog with its template's size; nothing for a window that is gone.
+struct Placed {
+    std::vector<StandinRect> controls;
+    StandinRect dialog;
+    HWND handle;
+};
+
+void RecordPlaces(void* context, HWND dialog)
+{
+    auto* placed = static_cast<Placed*>(context);
+    placed->handle = dialog;
+    EXPECT_TRUE(StandinWindowRect(dialog, &placed->dialog));
+    EXPECT_FALSE(StandinWindowRect(dialog, nullptr));
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        StandinRect r = {-1, -1, -1, -1};
+        EXPECT_TRUE(StandinWindowRect(c, &r));
+        placed->controls.push_back(r);
+    }
+}
+
+TEST(StandinWindows, ControlsAreWhereTheTemplatePutThem)
+{
+    HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
+    ASSERT_NE(lib, nullptr);
+    DialogTemplate t;
+    ASSERT_TRUE(LoadDialogTemplate(lib, 119, &t));
+    Placed placed = {};
+    StandinSetDialogUser(RecordPlaces, &placed);
+    EXPECT_EQ(DialogBoxParamW(lib, MAKEINTRESOURCEW(119), nullptr, NoProc, 0), -1);  // left open
+    StandinSetDialogUser(nullptr, nullptr);
+    FreeLibrary(lib);
+    EXPECT_EQ(placed.dialog.cx, t.cx);
+    EXPECT_EQ(placed.dialog.cy, t.cy);
+    ASSERT_EQ(placed.controls.size(), t.items.size());
+    for (size_t i = 0; i < t.items.size(); i++) {
+        const DialogItem& item = t.items[i];
+        const StandinRect& r = placed.controls[i];
+        EXPECT_TRUE(r.x == item.x && r.y == item.y && r.cx == item.cx && r.cy == item.cy)
+            << "control " << item.id << ": " << r.x << "," << r.y << " " << r.cx << "x" << r.cy;
+    }
+    StandinRect gone = {};
+    EXPECT_FALSE(StandinWindowRect(placed.handle, &gone));
 }
 
 }  // namespace

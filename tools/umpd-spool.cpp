@@ -4,6 +4,9 @@
 #include "hostglue.h"
 #include "printersetup.h"
 #include "scripted_user.h"
+#ifndef _WIN32
+#include "terminal_user.h"
+#endif
 
 #include <winspool.h>
 
@@ -14,18 +17,23 @@
 namespace {
 
 // 3 also when the scripted user gave up on a dialog, whatever became of the job.
-enum ExitCode { PRINTED = 0, BAD_ARGUMENTS = 1, REFUSED = 2, SETUP_FAILED = 3, ABORTED = 4, WRITE_FAILED = 5 };
+// 130 (as a shell tells a program ended by Ctrl-C): the person at the
+// terminal pressed Ctrl-C where Esc does nothing.
+enum ExitCode {
+    PRINTED = 0, BAD_ARGUMENTS = 1, REFUSED = 2, SETUP_FAILED = 3, ABORTED = 4, WRITE_FAILED = 5, INTERRUPTED = 130
+};
 
 const char USAGE[] =
     "usage: umpd-spool [--driver NAME] [--document NAME] [--library PATH] [--chunk BYTES]\n"
     "                  [--output FILE|HOST:PORT] [--registry DIR] [--answers FILE] [--answer LINE]...\n"
-    "                  [--abort] FILE\n";
+    "                  [--interactive] [--abort] FILE\n";
 
 struct Options {
     WString file, driver = TEXT("Pralix PS"), document, library, output = TEXT("umpd-spool.prn");
     unsigned long chunk = 4096;
     bool abort = false;
     bool scripted = false;  // --answers or --answer given
+    bool interactive = false;  // the person at the terminal answers
     std::vector<std::string> answers;
 };
 
@@ -72,6 +80,31 @@ bool ParseChunk(const WString& text, unsigned long* out)
     return true;
 }
 
+#ifdef _WIN32
+bool InteractivePossible()
+{
+    fprintf(stderr, "umpd-spool: --interactive is for the Linux build; on Windows the library's dialogs are real windows\n");
+    return false;
+}
+#else
+bool InteractivePossible()
+{
+    std::string why;
+    if (TerminalUserPossible(&why)) return true;
+    fprintf(stderr, "umpd-spool: --interactive: %s\n", why.c_str());
+    return false;
+}
+
+// Ctrl-C where Esc does nothing: the run ends here, with nothing printed.
+void Interrupted(const std::string& caption)
+{
+    fflush(stdout);
+    fprintf(stderr, "umpd-spool: interrupted (Ctrl-C) in \"%s\"; nothing was printed\n", caption.c_str());
+    fflush(stderr);
+    std::_Exit(INTERRUPTED);
+}
+#endif
+
 // in: the arguments; out: the options. False (with a message) when malformed.
 bool ParseArgs(const std::vector<WString>& args, Options* o)
 {
@@ -81,6 +114,9 @@ bool ParseArgs(const std::vector<WString>& args, Options* o)
         bool hasValue = i + 1 < args.size();
         if (a == TEXT("--abort")) {
             o->abort = true;
+        } else if (a == TEXT("--interactive")) {
+            if (!InteractivePossible()) return false;
+            o->interactive = true;
         } else if (a == TEXT("--chunk") && hasValue) {
             if (!ParseChunk(args[++i], &o->chunk)) {
                 fprintf(stderr, "umpd-spool: --chunk takes a byte count from 1 to 16777216\n");
@@ -125,6 +161,10 @@ bool ParseArgs(const std::vector<WString>& args, Options* o)
     }
     if (o->file.empty()) {
         fprintf(stderr, "umpd-spool: no file given\n%s", USAGE);
+        return false;
+    }
+    if (o->interactive && o->scripted) {
+        fprintf(stderr, "umpd-spool: --interactive and scripted answers exclude each other\n%s", USAGE);
         return false;
     }
     if (o->document.empty()) o->document = BaseName(o->file);
@@ -241,12 +281,25 @@ int HostMain(const std::vector<WString>& args)
         return SETUP_FAILED;
     }
     // Whoever answers the library's dialogs and message boxes: the scripted
-    // user when answers are given, else nobody (a dialog cannot be shown).
+    // user when answers are given, the person at the terminal with
+    // --interactive, else nobody (a dialog cannot be shown).
     ScriptedUser user(o.answers, stderr);
     if (o.scripted) InstallUser(&user);
+#ifndef _WIN32
+    std::string why;
+    if (o.interactive && !InstallTerminalUser(Interrupted, &why)) {
+        fprintf(stderr, "umpd-spool: --interactive: %s\n", why.c_str());
+        fclose(in);
+        FreeLibrary(lib);
+        return SETUP_FAILED;
+    }
+#endif
     Spool spool;
     int rc = StartSpool(o, &spool) ? PrintJob(o, hooks, in, &spool) : SETUP_FAILED;
     if (o.scripted) UninstallUser();
+#ifndef _WIN32
+    if (o.interactive) UninstallTerminalUser();
+#endif
     if (user.GaveUp()) {
         fprintf(stderr, "umpd-spool: the answers did not fit the dialogs shown\n");
         rc = SETUP_FAILED;

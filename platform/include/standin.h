@@ -36,6 +36,15 @@ BOOL StandinClick(HWND dialog, int id);
 void StandinKey(HWND dialog, UINT key);
 BOOL StandinDialogOpen(HWND dialog);
 
+// Where a person sees a window of an open dialog, in dialog units, as the
+// dialog's template placed it: a control's rectangle within the dialog's
+// client area; for the dialog itself, x and y as the template gives them and
+// the size of its client area. FALSE for no such window.
+typedef struct {
+    short x, y, cx, cy;
+} StandinRect;
+BOOL StandinWindowRect(HWND window, StandinRect* rect);
+
 // Makes the n-th WritePrinter call from now on fail (1 is the next call);
 // 0 clears the fault.
 void StandinFailWritePrinterCall(DWORD n);

@@ -130,6 +130,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLG
     }
     Window* dialog = NewWindow(u"#32770", t.caption, 0, t.style | WS_VISIBLE, nullptr);
     dialog->proc = proc;
+    dialog->x = t.x, dialog->y = t.y, dialog->cx = t.cx, dialog->cy = t.cy;
     for (const DialogItem& item : t.items) {
         Window* c = NewWindow(item.className, item.text, item.id, item.style, dialog);
         c->x = item.x, c->y = item.y, c->cx = item.cx, c->cy = item.cy;
@@ -303,6 +304,14 @@ BOOL StandinDialogOpen(HWND dialog)
 {
     Window* d = Find(dialog);
     return d && !d->ended;
+}
+
+BOOL StandinWindowRect(HWND window, StandinRect* rect)
+{
+    Window* w = Find(window);
+    if (!w || !rect) return FALSE;
+    *rect = {w->x, w->y, w->cx, w->cy};
+    return TRUE;
 }
 
 }  // extern "C"
