@@ -1,0 +1,56 @@
+#include "fuzz_printer.h"
+#include "printersetup.h"
+
+#include <winspool.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> gPortFiles;
+
+void RemovePortFiles()
+{
+    for (const std::string& path : gPortFiles) remove(path.c_str());
+}
+
+}  // namespace
+
+FuzzPrinter SetUpPrinter(const char* tag, const WString& driver)
+{
+    SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
+    std::string name = std::string("umpd-fuzz-") + tag + "-" + ProcessTag();
+    FuzzPrinter printer = {nullptr, "/dev/shm/" + name + ".prn"};
+    if (gPortFiles.empty()) atexit(RemovePortFiles);
+    gPortFiles.push_back(printer.portPath);
+    WString wideName = HostWiden(name.c_str());
+    HANDLE added = AddPrinterForDriver(wideName, driver, HostWiden(printer.portPath.c_str()));
+    if (!added) Fail("AddPrinterW failed: %u", static_cast<unsigned>(GetLastError()));
+    ClosePrinter(added);
+    if (!OpenPrinterW(&wideName[0], &printer.handle, nullptr))
+        Fail("OpenPrinterW failed: %u", static_cast<unsigned>(GetLastError()));
+    return printer;
+}
+
+DWORD StartFuzzJob(const FuzzPrinter& printer)
+{
+    WString document = TEXT("fuzz.ps"), datatype = TEXT("RAW");
+    DOC_INFO_1W info = {&document[0], nullptr, &datatype[0]};
+    DWORD id = StartDocPrinterW(printer.handle, 1, reinterpret_cast<LPBYTE>(&info));
+    if (id == 0) Fail("StartDocPrinterW failed: %u", static_cast<unsigned>(GetLastError()));
+    return id;
+}
+
+std::string EndFuzzJob(const FuzzPrinter& printer)
+{
+    if (!EndDocPrinter(printer.handle)) Fail("EndDocPrinter failed: %u", static_cast<unsigned>(GetLastError()));
+    std::string data;
+    FILE* f = fopen(printer.portPath.c_str(), "rb");
+    if (!f) Fail("the port's file %s cannot be read", printer.portPath.c_str());
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
+    fclose(f);
+    return data;
+}

@@ -1,0 +1,25 @@
+// A printer of the stand-in spooler whose port is a file in /dev/shm, for
+// the fuzzers that print.
+#pragma once
+
+#include "fuzz_check.h"
+#include "hostglue.h"
+
+#include <cstddef>
+#include <string>
+
+struct FuzzPrinter {
+    HANDLE handle;         // OpenPrinterW's handle: the one the hooks get
+    std::string portPath;  // the port's file
+};
+
+// Adds the printer "umpd-fuzz-TAG-PID" of `driver` on the port
+// /dev/shm/umpd-fuzz-TAG-PID.prn; the port's file is removed at exit.
+// Binds the hooks to winspool.drv, whose handles these are.
+FuzzPrinter SetUpPrinter(const char* tag, const WString& driver);
+
+// Starts a RAW job named "fuzz.ps"; returns its id.
+DWORD StartFuzzJob(const FuzzPrinter& printer);
+
+// Ends the job and returns what reached the port.
+std::string EndFuzzJob(const FuzzPrinter& printer);
