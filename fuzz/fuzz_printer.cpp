@@ -4,27 +4,12 @@
 #include <winspool.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <vector>
-
-namespace {
-
-std::vector<std::string> gPortFiles;
-
-void RemovePortFiles()
-{
-    for (const std::string& path : gPortFiles) remove(path.c_str());
-}
-
-}  // namespace
 
 FuzzPrinter SetUpPrinter(const char* tag, const WString& driver)
 {
     SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
     std::string name = std::string("umpd-fuzz-") + tag + "-" + ProcessTag();
     FuzzPrinter printer = {nullptr, "/dev/shm/" + name + ".prn"};
-    if (gPortFiles.empty()) atexit(RemovePortFiles);
-    gPortFiles.push_back(printer.portPath);
     WString wideName = HostWiden(name.c_str());
     HANDLE added = AddPrinterForDriver(wideName, driver, HostWiden(printer.portPath.c_str()));
     if (!added) Fail("AddPrinterW failed: %u", static_cast<unsigned>(GetLastError()));
@@ -52,5 +37,6 @@ std::string EndFuzzJob(const FuzzPrinter& printer)
     char buf[65536];
     for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
     fclose(f);
+    remove(printer.portPath.c_str());
     return data;
 }

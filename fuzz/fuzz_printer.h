@@ -14,12 +14,12 @@ struct FuzzPrinter {
 };
 
 // Adds the printer "umpd-fuzz-TAG-PID" of `driver` on the port
-// /dev/shm/umpd-fuzz-TAG-PID.prn; the port's file is removed at exit.
-// Binds the hooks to winspool.drv, whose handles these are.
+// /dev/shm/umpd-fuzz-TAG-PID.prn. Binds the hooks to winspool.drv, whose
+// handles these are.
 FuzzPrinter SetUpPrinter(const char* tag, const WString& driver);
 
 // Starts a RAW job named "fuzz.ps"; returns its id.
 DWORD StartFuzzJob(const FuzzPrinter& printer);
 
-// Ends the job and returns what reached the port.
+// Ends the job and returns what reached the port; the port's file is removed.
 std::string EndFuzzJob(const FuzzPrinter& printer);
