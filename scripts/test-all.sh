@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library both ways and runs every test:
 #   Linux over the stand-in, under AddressSanitizer and UBSan, plain (with
-#   the load test), and under ThreadSanitizer;
+#   the load test), and under ThreadSanitizer; the fuzzers for a bounded time;
 #   Windows x64 DLL under Wine (fresh prefix, one persistent wineserver);
 #   Windows x86 DLL built and checked statically (no 32-bit Wine here);
 #   the distributable (dist/) from both.
@@ -38,6 +38,9 @@ stage "linux-tsan: build and test (ThreadSanitizer)"
 budget 900 cmake --preset linux-tsan >/dev/null
 budget 900 cmake --build --preset linux-tsan -j "$jobs"
 TSAN_OPTIONS=halt_on_error=1 budget 600 ctest --preset linux-tsan -j "$jobs"
+
+stage "fuzzing (clang, libFuzzer): corpus regressions, then 45 s per fuzzer"
+budget 900 scripts/fuzz.sh 45
 
 stage "mingw-i686: build and check the DLL"
 budget 900 cmake --preset mingw-i686 >/dev/null
