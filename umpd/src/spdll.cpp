@@ -61,6 +61,16 @@ int16_t StepConnect(FlowRun* run)
     return code;
 }
 
+// After a request's send (its result in `code`): the reply's three-digit
+// code, read into the zeroed buffer; else the send's or the read's failure.
+int16_t ReplyCode(FlowRun* run, int16_t code)
+{
+    if (code != CODE_SENT) return code;
+    memset(run->buffer, 0, sizeof run->buffer);
+    code = CAppRead(&gTheApp, run->buffer, CODE_SIZE);
+    return code == CODE_RECEIVED ? CAppConvertCodeAtoShort(&gTheApp, run->buffer, CODE_SIZE) : code;
+}
+
 // After "200": the policy record, then what it asks for. A record cut short
 // reads as zeros, so "200" and a close means nothing is required; silence is
 // a failed receive.
@@ -85,11 +95,7 @@ int16_t StepSettings(FlowRun* run)
         int16_t msgLength = WritePralixConField(run->buffer, run->pralixConBuffer, CODE_SIZE, 1);
         code = CAppSend(&gTheApp, run->pralixConBuffer, msgLength);
     }
-    if (code == CODE_SENT) {
-        memset(run->buffer, 0, sizeof run->buffer);
-        code = CAppRead(&gTheApp, run->buffer, CODE_SIZE);
-    }
-    if (code == CODE_RECEIVED) code = CAppConvertCodeAtoShort(&gTheApp, run->buffer, CODE_SIZE);
+    code = ReplyCode(run, code);
     if (code == REPLY_POLICY) code = TakePolicy(run);
     CSocketCloseSocket(&gTheApp.mSocket);
     return code;
@@ -132,11 +138,7 @@ int16_t StepValidate(FlowRun* run)
         int16_t msgLength = WritePralixConField(run->buffer, run->pralixConBuffer, lineLength, 1);
         code = CAppSend(&gTheApp, run->pralixConBuffer, msgLength);
     }
-    if (code == CODE_SENT) {
-        memset(run->buffer, 0, sizeof run->buffer);
-        code = CAppRead(&gTheApp, run->buffer, CODE_SIZE);
-    }
-    if (code == CODE_RECEIVED) code = CAppConvertCodeAtoShort(&gTheApp, run->buffer, CODE_SIZE);
+    code = ReplyCode(run, code);
     if (code == REPLY_ACCEPTED) {
         run->bReturnValue = 1;
         code = CODE_END;
