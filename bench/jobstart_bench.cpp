@@ -21,7 +21,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,20 +32,12 @@ namespace {
 const char OPEN_SERVER[] = "127.0.0.41", IDENTITY_SERVER[] = "127.0.0.42";
 const char IDENTITY_ANSWER[] = "Secure Access: 1112=alice, 1113=s3cret, OK";
 
-std::string ExecutableDirectory()
-{
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string self(path, n > 0 ? static_cast<size_t>(n) : 0);
-    return self.substr(0, self.find_last_of('/') + 1);
-}
-
 // One reference server process for the whole run.
 class ServerProcess {
 public:
     ServerProcess(const char* address, std::vector<std::string> options)
     {
-        std::string path = ExecutableDirectory() + "umpd-printserver";
+        std::string path = HostUtf8(ExecutableDirectory()) + "umpd-printserver";
         options.insert(options.begin(), {path, "--address", address, "--raw-port", "0"});
         std::vector<char*> argv;
         for (std::string& a : options) argv.push_back(&a[0]);

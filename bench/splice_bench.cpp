@@ -13,7 +13,6 @@
 #include <winspool.h>
 
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cinttypes>
@@ -201,12 +200,7 @@ int main(int argc, char** argv)
     if (!getenv("UMPD_STANDIN_REGISTRY")) StandinSetRegistryRoot("/dev/shm/umpd-bench-registry");
     setenv("XDG_RUNTIME_DIR", "/dev/shm", 0);
     // As the loader would: the module with the dialogs and strings, and the lock.
-    std::string library = "/proc/self/exe";
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) library = std::string(self, static_cast<size_t>(n));
-    library = library.substr(0, library.find_last_of('/') + 1) + UMPD_LIBRARY_NAME;
-    HMODULE module = LoadLibraryW(HostWiden(library.c_str()).c_str());
+    HMODULE module = LoadLibraryW((ExecutableDirectory() + HostWiden(UMPD_LIBRARY_NAME)).c_str());
     DllEntryPoint(module, DLL_PROCESS_ATTACH, nullptr);
     benchmark::Initialize(&argc, argv);
     if (!freopen("/dev/null", "w", stdout)) return 1;  // the hooks' trace lines

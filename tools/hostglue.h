@@ -29,6 +29,9 @@ Fn GetProc(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// The directory of the running program, with its trailing separator.
+WString ExecutableDirectory();
+
 // Points the registry at a directory of files (the Linux stand-in's);
 // false where the platform has its own registry.
 bool HostUseRegistryDirectory(const WString& directory);

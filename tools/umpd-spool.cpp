@@ -59,16 +59,7 @@ WString BaseName(const WString& path)
     return slash == WString::npos ? path : path.substr(slash + 1);
 }
 
-WString LibraryBesideHost()
-{
-    WCHAR self[4096];
-    DWORD n = GetModuleFileNameW(nullptr, self, 4096);
-    WString dir = n > 0 && n < 4096 ? WString(self, n) : WString();
-    size_t slash = dir.find_last_of(TEXT("/\\"));
-    dir = slash == WString::npos ? WString() : dir.substr(0, slash + 1);
-    const char* name = UMPD_LIBRARY_NAME;
-    return dir + WString(name, name + strlen(name));
-}
+WString LibraryBesideHost() { return ExecutableDirectory() + HostWiden(UMPD_LIBRARY_NAME); }
 
 bool ParseChunk(const WString& text, unsigned long* out)
 {

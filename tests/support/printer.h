@@ -36,8 +36,6 @@ private:
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const WString& path);
 
-// The directory of the running executable, with its trailing separator.
-WString ExecutableDirectory();
 
 WString Wide(const std::string& ascii);
 
