@@ -8,7 +8,8 @@
 FakeSeams gFakes;
 
 // What the loader does before any hook runs.
-const bool gSectionReady = (InitializeCriticalSection(&UmpdSection), true);
+const bool gSectionReady =
+    (InitializeCriticalSection(&UmpdSection), InitializeCriticalSection(&UmpdStoreSection), true);
 
 void FakeSeams::Reset()
 {
@@ -21,13 +22,18 @@ void FakeSeams::Reset()
     ticket = "<TICKET>\r\n";
 }
 
-DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name)
+StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name, DWORD* pcbValue)
 {
     gFakes.loads++;
     gFakes.loadNameNull = name == nullptr;
     gFakes.loadName = name ? WString(name) : WString();
     *pUserOptions = gFakes.toLoad;
-    return ERROR_SUCCESS;
+    if (gFakes.loadState != STORED_VALID) {
+        memset(pUserOptions, 0, sizeof *pUserOptions);
+        SetDefaultPralixOptions(pUserOptions);
+    }
+    *pcbValue = gFakes.loadSize;
+    return gFakes.loadState;
 }
 
 DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name)
@@ -46,9 +52,10 @@ int DoSPDlg(IdentOptions* pOptions, HINSTANCE)
     return gFakes.validate(pOptions);
 }
 
-BOOL AddPralixOptions(HANDLE hPrinter)
+BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid)
 {
     gFakes.tickets++;
+    gFakes.ticketTraceAsked = traceNotValid;
     DWORD written = 0;
     return WritePrinter(hPrinter, &gFakes.ticket[0], static_cast<DWORD>(gFakes.ticket.size()), &written);
 }

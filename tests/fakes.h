@@ -13,10 +13,13 @@ struct FakeSeams {
     bool loadNameNull = false, storeNameNull = false;
     WString loadName, storeName;
     _OEM_PRIVDEVMODE toLoad;  // what the load gives
+    StoredState loadState = STORED_VALID;
+    DWORD loadSize = 0;       // the value's size the load reports
     _OEM_PRIVDEVMODE stored;  // what the last store was given
     IdentOptions validated;   // what the flow was given
     std::function<int(IdentOptions*)> validate;
     std::string ticket;       // what the ticket writer writes, as one line
+    bool ticketTraceAsked = false;  // whether the ticket writer was to trace a bad value
 
     void Reset();
 };

@@ -2,6 +2,7 @@
 // option store, against reference print servers that a fixture runs on
 // loopback (one per behaviour, each on its own address), answered by the
 // scripted user.
+#include "codepage.h"
 #include "job_runner.h"
 #include "loopback_server.h"
 #include "printer.h"
@@ -415,22 +416,23 @@ TEST_F(FlowTest, ServersThatMisbehave)
 namespace {
 
 // Another writer (umpd-options, another process) replaces the stored value
-// while a job start shows its dialog: the job start stores the record it
-// loaded with what the user confirmed, so the other change is lost, and the
-// value stays one whole record.
+// while a job start shows its dialog: the job start stores only what its run
+// wrote over the value as it is then, so the other change is kept.
 TEST_F(FlowTest, StoredValueReplacedDuringTheJobStart)
 {
     Store({0, Address("identity"), "carol", ""});
     TestPrinter printer(driver_.Name());
     DWORD job = printer.StartJob(TEXT("replaced.ps"));
-    ScriptedUser user({SA + ": wait 700, 1112=alice, 1113=s3cret, OK"}, nullptr);
+    ScriptedUser user({SA + ": hold, 1112=alice, 1113=s3cret, OK"}, nullptr);
     InstallUser(&user);
     HANDLE h = nullptr;
     std::thread start([&] { h = DrvSplStartDoc(printer.handle(), job); });
-    for (int i = 0; i < 200 && user.Dialogs().empty(); i++) Sleep(10);
+    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
     _OEM_PRIVDEVMODE other = Stored();
     swprintf(other.docComment, 256, TEXT("written elsewhere"));
+    swprintf(other.docOwner, 25, TEXT("dave"));
     SetUserInfo(&other, nullptr, driver_.Name().c_str());
+    user.Release();
     start.join();
     UninstallUser();
     ASSERT_EQ(user.Dialogs().size(), 1u);
@@ -440,7 +442,166 @@ TEST_F(FlowTest, StoredValueReplacedDuringTheJobStart)
     _OEM_PRIVDEVMODE stored = Stored();
     EXPECT_EQ(stored.initialized, OPTIONS_VALID);
     EXPECT_EQ(Narrow(stored.docOwner), "alice");
-    EXPECT_EQ(Narrow(stored.docComment), "") << "the job start stores the record it loaded";
+    EXPECT_EQ(Narrow(stored.docComment), "written elsewhere");
+}
+
+// Prints a job through the hooks on a printer of the driver; "" when refused.
+std::string PrintThroughHooks(const WString& driver, const WCHAR* document, const std::string& job)
+{
+    TestPrinter printer(driver);
+    HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(document));
+    if (!h) {
+        AbortPrinter(printer.handle());
+        return std::string();
+    }
+    DWORD written = 0;
+    DrvSplWritePrinter(h, const_cast<char*>(job.data()), static_cast<DWORD>(job.size()), &written);
+    DrvSplEndDoc(h);
+    DrvSplClose(h);
+    return printer.EndJobAndRead();
+}
+
+const std::string SMALL_JOB = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
+
+// While one job start waits in its secure access dialog, Test Page jobs of
+// the same process print with their tickets and finish; the held run goes on
+// once the dialog is answered.
+TEST_F(FlowTest, TestPagesPrintWhileADialogIsHeld)
+{
+    Store({0, Address("identity"), "", ""});
+    TestPrinter held(driver_.Name());
+    DWORD heldId = held.StartJob(TEXT("held.ps"));
+    ScriptedUser user({SA + ": hold, 1112=alice, 1113=s3cret, OK"}, nullptr);
+    InstallUser(&user);
+    HANDLE h = nullptr;
+    std::thread start([&] { h = DrvSplStartDoc(held.handle(), heldId); });
+    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
+    bool heldBefore = user.Holding();
+    std::atomic<int> finished{0};
+    std::vector<std::string> outs(3);
+    std::thread pages([&] {
+        for (std::string& out : outs) {
+            out = PrintThroughHooks(driver_.Name(), TEXT("Test Page"), SMALL_JOB);
+            finished++;
+        }
+    });
+    for (int i = 0; i < 2000 && finished < 3; i++) Sleep(10);
+    bool heldAfter = user.Holding();
+    user.Release();
+    pages.join();
+    start.join();
+    UninstallUser();
+    EXPECT_TRUE(heldBefore);
+    EXPECT_TRUE(heldAfter) << "the Test Page jobs waited for the dialog";
+    for (const std::string& out : outs) EXPECT_NE(out.find("%%PRALIX: Spool Delete\r\n"), std::string::npos) << out;
+    EXPECT_NE(h, nullptr);
+    if (h) DrvSplClose(h);
+    AbortPrinter(held.handle());
+    EXPECT_EQ(Narrow(Stored().docOwner), "alice");
+}
+
+// A stored value that is not a record (another version of the driver's, say)
+// is never written over unattended: not by a Test Page job's ticket writer,
+// not by a job start whose user cancelled the address dialog. Each job says
+// so once in the trace.
+TEST_F(FlowTest, ValueThatIsNotARecordIsNotWipedUnattended)
+{
+    _OEM_PRIVDEVMODE o = {};
+    SetDefaultPralixOptions(&o);
+    std::vector<BYTE> wrongMark(reinterpret_cast<BYTE*>(&o), reinterpret_cast<BYTE*>(&o) + sizeof o);
+    wrongMark[1] ^= 0x40;
+    struct Value { const char* what; std::vector<BYTE> bytes; };
+    const Value values[] = {{"0 bytes", {}}, {"1427 bytes", std::vector<BYTE>(1427, 0x39)},
+                            {"1429 bytes", std::vector<BYTE>(1429, 0x39)}, {"4096 bytes", std::vector<BYTE>(4096, 0x39)},
+                            {"wrong mark", wrongMark}};
+    for (const Value& v : values) {
+        SCOPED_TRACE(v.what);
+        const std::string told = "stored options not valid (" + std::to_string(v.bytes.size()) + " bytes): defaults used\n";
+        driver_.WriteRaw(v.bytes);
+        testing::internal::CaptureStdout();
+        std::string page = PrintThroughHooks(driver_.Name(), TEXT("Test Page"), SMALL_JOB);
+        std::string trace = testing::internal::GetCapturedStdout();
+        EXPECT_NE(page.find("%%PRALIX: Spool Delete\r\n"), std::string::npos);
+        EXPECT_EQ(Count(trace, told), 1u) << trace;
+        EXPECT_EQ(driver_.ReadRaw(), v.bytes);
+
+        testing::internal::CaptureStdout();
+        Outcome out = StartJob({IP + ": Cancel"}, "", Library());
+        trace = testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(out.printed);
+        EXPECT_EQ(out.dialogs, std::vector<std::string>{IP});
+        EXPECT_EQ(Count(trace, told), 1u) << trace;
+        EXPECT_EQ(driver_.ReadRaw(), v.bytes);
+    }
+    // An address the user confirms replaces the value: the run's fields over the defaults.
+    Outcome out = StartJob({IP + ": 1108=" + Address("open") + ", OK"}, "open", Library());
+    EXPECT_TRUE(out.printed);
+    EXPECT_EQ(driver_.ReadRaw().size(), sizeof o);
+    EXPECT_EQ(out.stored.initialized, OPTIONS_VALID);
+    EXPECT_EQ(out.stored.bInitialConnection, 0);
+    EXPECT_EQ(Narrow(out.stored.ipAddress), Address("open"));
+    LogSince("open", out.logged, 1, 1);
+}
+
+class FlowCodePageTest : public FlowTest {
+protected:
+    void TearDown() override { RestoreAnsiCodePage(); }
+};
+
+std::string Narrowed(const std::u16string& text)
+{
+    char out[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const WCHAR*>(text.c_str()), static_cast<int>(text.size()), out,
+                        sizeof out - 1, nullptr, nullptr);
+    return out;
+}
+
+// Text without a narrow form is kept through any number of job starts (a
+// run writes only its own fields); the ticket carries the code page's
+// replacement characters. A secure-print password that cannot reach the
+// print server intact refuses the job.
+TEST_F(FlowCodePageTest, TextKeptThroughJobStarts)
+{
+    struct Case {
+        UINT codePage;
+        std::u16string comment, securePassword;
+        bool prints;
+    };
+    const Case cases[] = {
+        {1252, u"\u03A9\u03BC\u03AD\u03B3\u03B1 \u6771\u4EAC proofs", u"", true},
+        {1252, u"proofs", u"\u03A9\u6771", false},
+        {932, std::u16string(200, u'\u6771') + u" proofs", u"\u6771\u4EAC", true},
+        {CP_UTF8, std::u16string(120, u'\u00E9') + u"\U0001F5A8 \u03A9", u"\u03A9\u00E9", true},
+    };
+    int ran = 0;
+    for (const Case& c : cases) {
+        if (!SelectAnsiCodePage(c.codePage)) continue;
+        SCOPED_TRACE(c.codePage);
+        ran++;
+        Store({0, Address("identity"), "", ""});
+        _OEM_PRIVDEVMODE seeded = Stored();
+        std::char_traits<char16_t>::copy(reinterpret_cast<char16_t*>(seeded.docComment), c.comment.c_str(), c.comment.size() + 1);
+        std::char_traits<char16_t>::copy(reinterpret_cast<char16_t*>(seeded.securePassword), c.securePassword.c_str(),
+                                         c.securePassword.size() + 1);
+        SetUserInfo(&seeded, nullptr, driver_.Name().c_str());
+        for (int start = 0; start < 3; start++) {
+            testing::internal::CaptureStdout();
+            Outcome out = StartJob(c.prints ? Identity("alice", "s3cret") : std::vector<std::string>{}, "identity", Library());
+            std::string trace = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(out.printed, c.prints);
+            EXPECT_EQ(out.messages, c.prints ? std::vector<std::string>{} : std::vector<std::string>{M111});
+            EXPECT_EQ(trace.find("secure-print password") != std::string::npos, !c.prints) << trace;
+            EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(out.stored.docComment)), c.comment);
+            EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(out.stored.securePassword)), c.securePassword);
+            LogSince("identity", out.logged, c.prints ? 1 : 0, c.prints ? 2 : 0);
+        }
+        if (!c.prints) continue;
+        std::string ticket = PrintThroughHooks(driver_.Name(), TEXT("Test Page"), SMALL_JOB);
+        std::string comment = Narrowed(c.comment).substr(0, 255 - 2 - 21);
+        EXPECT_NE(ticket.find("%%PRALIX: DocComment " + comment.substr(0, 100)), std::string::npos) << ticket;
+        EXPECT_EQ(ticket.find("%%PRALIX: SecurePassword ") != std::string::npos, !c.securePassword.empty());
+    }
+    if (ran == 0) GTEST_SKIP() << "none of the code pages is the platform's (" << GetACP() << ")";
 }
 
 }  // namespace

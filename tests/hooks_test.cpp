@@ -190,9 +190,10 @@ TEST_F(HookTest, TestPageSkipsStoreAndValidationButGetsTicket)
     EXPECT_EQ(gFakes.validations, 0);
     EXPECT_EQ(gFakes.stores, 0);
     EXPECT_EQ(gFakes.tickets, 1);
+    EXPECT_TRUE(gFakes.ticketTraceAsked) << "a Test Page job's trace of a bad value comes from its ticket writer";
 }
 
-TEST_F(HookTest, OrdinaryJobsLoadValidateAndStore)
+TEST_F(HookTest, OrdinaryJobsLoadAndValidateAndStoreOnlyWhatTheRunWrote)
 {
     for (const WCHAR* document : {TEXT("test page"), TEXT("Test Page "), static_cast<const WCHAR*>(nullptr)}) {
         gFakes.Reset();
@@ -202,52 +203,104 @@ TEST_F(HookTest, OrdinaryJobsLoadValidateAndStore)
         printer_.EndJobAndRead();
         EXPECT_EQ(gFakes.loads, 1);
         EXPECT_EQ(gFakes.validations, 1);
-        EXPECT_EQ(gFakes.stores, 1);
+        EXPECT_EQ(gFakes.stores, 0) << "a run that wrote nothing stores nothing";
         EXPECT_EQ(gFakes.loadName, WString(TEXT("Pralix PS")));
-        EXPECT_EQ(gFakes.storeName, WString(TEXT("Pralix PS")));
     }
 }
 
-TEST_F(HookTest, IdentityFieldsReachTheFlowAndComeBackToTheStore)
+void SetText(WCHAR* field, const char* text)
 {
-    auto set = [](WCHAR* field, const char* text) {
-        while ((*field++ = static_cast<WCHAR>(*text++))) {}
-    };
-    set(gFakes.toLoad.docOwner, "owner");
-    set(gFakes.toLoad.accountNo, "4711");
-    set(gFakes.toLoad.ipAddress, "10.1.2.3");
-    gFakes.toLoad.bInitialConnection = 0;
-    gFakes.toLoad.bUseSecurePassword = 7;
-    gFakes.validate = [](IdentOptions* o) {
-        snprintf(o->docOwner, sizeof o->docOwner, "typed by user");
-        snprintf(o->password, sizeof o->password, "secret");
-        return 1;
-    };
-    HANDLE h = Start();
-    ASSERT_NE(h, nullptr);
-    DrvSplClose(h);
-    printer_.EndJobAndRead();
-    EXPECT_STREQ(gFakes.validated.docOwner, "owner");
-    EXPECT_STREQ(gFakes.validated.accountNo, "4711");
-    EXPECT_STREQ(gFakes.validated.ipAddress, "10.1.2.3");
-    EXPECT_EQ(gFakes.validated.bInitialConnection, 0);
-    EXPECT_EQ(gFakes.validated.bUseSecurePassword, 7);
-    EXPECT_EQ(WString(gFakes.stored.docOwner), WString(TEXT("typed by user")));
-    EXPECT_EQ(WString(gFakes.stored.password), WString(TEXT("secret")));
-    EXPECT_EQ(WString(gFakes.stored.accountNo), WString(TEXT("4711")));
+    while ((*field++ = static_cast<WCHAR>(*text++))) {}
 }
 
-TEST_F(HookTest, RecordWithoutMarkGetsDefaultsBeforeTheFlow)
+// The run's fields go over the record as it is stored when the run ends:
+// what another writer stored meanwhile is kept, and so is every field the
+// run did not write, whatever it did to its copy.
+TEST_F(HookTest, TheRunsFieldsGoOverTheRecordAsStoredThen)
 {
-    gFakes.toLoad.initialized = 12346;
-    gFakes.toLoad.ipAddress[0] = '9';
-    HANDLE h = Start();
-    ASSERT_NE(h, nullptr);
-    DrvSplClose(h);
-    printer_.EndJobAndRead();
-    EXPECT_STREQ(gFakes.validated.ipAddress, "255.255.255.255");
-    EXPECT_EQ(gFakes.validated.bInitialConnection, 1);
-    EXPECT_EQ(gFakes.stored.initialized, 12345);
+    struct Case {
+        const char* what;
+        uint32_t written;
+        const char *owner, *password, *address;
+        int32_t firstUse;
+    } cases[] = {
+        {"identity", IDENT_WROTE_IDENTITY, "typed by user", "secret", "10.1.2.3", 1},
+        {"address", IDENT_WROTE_ADDRESS, "owner", "", "10.9.9.9", 1},
+        {"first use", IDENT_WROTE_FIRST_USE, "owner", "", "10.1.2.3", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gFakes.Reset();
+        SetText(gFakes.toLoad.docOwner, "owner");
+        SetText(gFakes.toLoad.accountNo, "4711");
+        SetText(gFakes.toLoad.ipAddress, "10.1.2.3");
+        gFakes.toLoad.bUseSecurePassword = 7;
+        gFakes.validate = [&c](IdentOptions* o) {
+            snprintf(o->docOwner, sizeof o->docOwner, "typed by user");
+            snprintf(o->password, sizeof o->password, "secret");
+            snprintf(o->accountNo, sizeof o->accountNo, "42");
+            snprintf(o->ipAddress, sizeof o->ipAddress, "10.9.9.9");
+            snprintf(o->docComment, sizeof o->docComment, "changed by the run");
+            o->bInitialConnection = 0;
+            o->written = c.written;
+            SetText(gFakes.toLoad.docComment, "stored meanwhile");
+            return 1;
+        };
+        HANDLE h = Start();
+        ASSERT_NE(h, nullptr);
+        DrvSplClose(h);
+        printer_.EndJobAndRead();
+        EXPECT_STREQ(gFakes.validated.docOwner, "owner");
+        EXPECT_STREQ(gFakes.validated.accountNo, "4711");
+        EXPECT_STREQ(gFakes.validated.ipAddress, "10.1.2.3");
+        EXPECT_EQ(gFakes.validated.bUseSecurePassword, 7);
+        EXPECT_EQ(gFakes.validated.written, 0u);
+        ASSERT_EQ(gFakes.stores, 1);
+        EXPECT_EQ(gFakes.loads, 2);
+        EXPECT_EQ(HostUtf8(gFakes.stored.docOwner), c.owner);
+        EXPECT_EQ(HostUtf8(gFakes.stored.password), c.password);
+        EXPECT_EQ(HostUtf8(gFakes.stored.accountNo), c.written == IDENT_WROTE_IDENTITY ? "42" : "4711");
+        EXPECT_EQ(HostUtf8(gFakes.stored.ipAddress), c.address);
+        EXPECT_EQ(gFakes.stored.bInitialConnection, c.firstUse);
+        EXPECT_EQ(HostUtf8(gFakes.stored.docComment), "stored meanwhile");
+        EXPECT_EQ(gFakes.stored.bUseSecurePassword, 7);
+    }
+}
+
+// A value that is not a record: the job runs with the defaults (first use),
+// the trace says so once, and only a run that wrote something replaces it.
+TEST_F(HookTest, ValueThatIsNotARecordIsTracedAndReplacedOnlyByWhatTheRunWrote)
+{
+    for (uint32_t written : {0u, uint32_t(IDENT_WROTE_ADDRESS)}) {
+        SCOPED_TRACE(written);
+        gFakes.Reset();
+        gFakes.loadState = STORED_NOT_VALID;
+        gFakes.loadSize = 4096;
+        gFakes.validate = [written](IdentOptions* o) {
+            snprintf(o->ipAddress, sizeof o->ipAddress, "10.9.9.9");
+            o->written = written;
+            return 1;
+        };
+        testing::internal::CaptureStdout();
+        HANDLE h = Start();
+        ASSERT_NE(h, nullptr);
+        Write(h, "%!PS\n%%EndComments\n", {});
+        DrvSplClose(h);
+        std::string out = testing::internal::GetCapturedStdout();
+        printer_.EndJobAndRead();
+        EXPECT_STREQ(gFakes.validated.ipAddress, "255.255.255.255");
+        EXPECT_EQ(gFakes.validated.bInitialConnection, 1);
+        size_t first = out.find("stored options not valid (4096 bytes): defaults used\n");
+        EXPECT_NE(first, std::string::npos) << out;
+        EXPECT_EQ(out.find("stored options not valid", first + 1), std::string::npos) << "told twice:\n" << out;
+        EXPECT_EQ(gFakes.tickets, 1);
+        EXPECT_FALSE(gFakes.ticketTraceAsked) << "the ticket writer would tell it again";
+        EXPECT_EQ(gFakes.stores, written ? 1 : 0);
+        if (written) {
+            EXPECT_EQ(gFakes.stored.initialized, 12345);
+            EXPECT_EQ(HostUtf8(gFakes.stored.ipAddress), "10.9.9.9");
+        }
+    }
 }
 
 TEST_F(HookTest, RefusedJobReturnsNullAndStillStoresWhatTheUserTyped)
@@ -256,6 +309,7 @@ TEST_F(HookTest, RefusedJobReturnsNullAndStillStoresWhatTheUserTyped)
         gFakes.Reset();
         gFakes.validate = [result](IdentOptions* o) {
             snprintf(o->accountNo, sizeof o->accountNo, "typed");
+            o->written = IDENT_WROTE_IDENTITY;
             return result;
         };
         EXPECT_EQ(Start(), nullptr) << "flow result " << result;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -106,11 +107,32 @@ TEST(OptionsRecord, IdentityFieldsAtFullLengthRoundTrip)
     EXPECT_EQ(id.bUseSecurePassword, 1);
     EXPECT_EQ(id.bUseSecureAccessPassword, 2);
 
-    _OEM_PRIVDEVMODE back = o;
-    memset(back.docOwner, 0x77, sizeof back.docOwner);
-    back.bUseSecurePassword = 9;
-    CopyIdentityToWide(&back, &id);
-    EXPECT_EQ(memcmp(&back, &o, sizeof o), 0);
+    EXPECT_EQ(id.written, 0u);
+
+    // Back over a record: the fields of each written group and nothing else
+    // (every text above fills its field, terminator included).
+    struct { uint32_t written; size_t offset, size; } groups[] = {
+        {IDENT_WROTE_ADDRESS, offsetof(_OEM_PRIVDEVMODE, ipAddress), sizeof o.ipAddress},
+        {IDENT_WROTE_FIRST_USE, offsetof(_OEM_PRIVDEVMODE, bInitialConnection), sizeof o.bInitialConnection},
+        {IDENT_WROTE_IDENTITY, offsetof(_OEM_PRIVDEVMODE, docOwner), sizeof o.docOwner + sizeof o.password},
+        {IDENT_WROTE_IDENTITY, offsetof(_OEM_PRIVDEVMODE, accountNo), sizeof o.accountNo},
+    };
+    _OEM_PRIVDEVMODE other;
+    memset(&other, 0x77, sizeof other);
+    for (const auto& g : groups) {
+        SCOPED_TRACE(g.written);
+        _OEM_PRIVDEVMODE back = other;
+        id.written = g.written;
+        ApplyWrittenIdentity(&back, &id);
+        const BYTE *b = reinterpret_cast<const BYTE*>(&back), *src = reinterpret_cast<const BYTE*>(&o);
+        for (const auto& h : groups) {
+            bool mine = h.written == g.written;
+            const BYTE* want = (mine ? src : reinterpret_cast<const BYTE*>(&other)) + h.offset;
+            EXPECT_EQ(memcmp(b + h.offset, want, h.size), 0) << "offset " << h.offset;
+        }
+        EXPECT_EQ(memcmp(b + offsetof(_OEM_PRIVDEVMODE, docComment), reinterpret_cast<const BYTE*>(&other) +
+                         offsetof(_OEM_PRIVDEVMODE, docComment), sizeof o.docComment), 0);
+    }
 }
 
 class IdentityCodePageTest : public ::testing::Test {

@@ -33,14 +33,14 @@ TEST_F(StoreFaultTest, LoadFailuresGiveTheDefaults)
 {
     _OEM_PRIVDEVMODE r = Stored();
     ASSERT_EQ(SetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
-    struct Case { StandinRegistryCall call; DWORD result; };
-    for (Case c : {Case{STANDIN_REG_OPEN, ERROR_INVALID_DATA}, Case{STANDIN_REG_QUERY, ERROR_ACCESS_DENIED}}) {
-        StandinFailRegistryCall(c.call, ERROR_ACCESS_DENIED);
+    for (StandinRegistryCall call : {STANDIN_REG_OPEN, STANDIN_REG_QUERY}) {
+        StandinFailRegistryCall(call, ERROR_ACCESS_DENIED);
         _OEM_PRIVDEVMODE out = Stored();
-        EXPECT_EQ(GetUserInfo(&out, nullptr, driver_.Name().c_str()), c.result);
+        DWORD size = 0;
+        EXPECT_EQ(LoadUserInfo(&out, nullptr, driver_.Name().c_str(), &size), STORED_NOT_VALID);
         EXPECT_EQ(out.initialized, OPTIONS_VALID);
         EXPECT_EQ(out.bypassOption, 5);  // a default, not the stored 0x42424242
-        StandinFailRegistryCall(c.call, ERROR_SUCCESS);
+        StandinFailRegistryCall(call, ERROR_SUCCESS);
     }
 }
 

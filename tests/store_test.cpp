@@ -41,7 +41,9 @@ protected:
 TEST_F(StoreTest, FirstUseGivesDefaultsAndTheStoreCreatesAVolatileKey)
 {
     _OEM_PRIVDEVMODE r = Patterned(1);
-    EXPECT_EQ(GetUserInfo(&r, nullptr, driver_.Name().c_str()), static_cast<DWORD>(ERROR_INVALID_DATA));
+    DWORD size = 1;
+    EXPECT_EQ(LoadUserInfo(&r, nullptr, driver_.Name().c_str(), &size), STORED_MISSING);
+    EXPECT_EQ(size, 0u);
     EXPECT_TRUE(SameBytes(r, Defaults()));
     EXPECT_EQ(SetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
     DWORD type = 0;
@@ -73,13 +75,17 @@ TEST_F(StoreTest, BadStoredValuesLoadTheDefaults)
     std::vector<BYTE> shortValue(valid.begin(), valid.end() - 1);
     std::vector<BYTE> longValue = valid;
     longValue.push_back(0);
-    struct Case { const char* what; std::vector<BYTE> value; DWORD result; };
-    for (const Case& c : {Case{"wrong mark", wrongMark, 0}, Case{"1427 bytes", shortValue, 0},
-                          Case{"1429 bytes", longValue, ERROR_MORE_DATA}, Case{"empty", {}, 0}}) {
+    std::vector<BYTE> large(4096, 0x39);
+    struct Case { const char* what; std::vector<BYTE> value; };
+    for (const Case& c : {Case{"wrong mark", wrongMark}, Case{"1427 bytes", shortValue}, Case{"1429 bytes", longValue},
+                          Case{"4096 bytes", large}, Case{"empty", {}}}) {
+        SCOPED_TRACE(c.what);
         driver_.WriteRaw(c.value);
         _OEM_PRIVDEVMODE r = Patterned(9);
-        EXPECT_EQ(GetUserInfo(&r, nullptr, driver_.Name().c_str()), c.result) << c.what;
-        EXPECT_TRUE(SameBytes(r, Defaults())) << c.what;
+        DWORD size = 0;
+        EXPECT_EQ(LoadUserInfo(&r, nullptr, driver_.Name().c_str(), &size), STORED_NOT_VALID);
+        EXPECT_EQ(size, c.value.size());
+        EXPECT_TRUE(SameBytes(r, Defaults()));
     }
 }
 
@@ -99,7 +105,8 @@ TEST_F(StoreTest, UnusableNamesLeaveTheStoreAlone)
     WString tooLong(300, 'x');
     for (const WCHAR* name : {static_cast<const WCHAR*>(nullptr), TEXT(""), TEXT(",only after a comma"), tooLong.c_str()}) {
         _OEM_PRIVDEVMODE r = Patterned(13);
-        EXPECT_EQ(GetUserInfo(&r, nullptr, name), static_cast<DWORD>(ERROR_INVALID_DATA));
+        DWORD size = 0;
+        EXPECT_EQ(LoadUserInfo(&r, nullptr, name, &size), STORED_MISSING);
         EXPECT_TRUE(SameBytes(r, Defaults()));
         EXPECT_EQ(SetUserInfo(&r, nullptr, name), static_cast<DWORD>(ERROR_INVALID_DATA));
     }

@@ -230,6 +230,39 @@ TEST_F(TicketTest, LongCommentIsCutToFitItsLineButStoredWhole)
     }
 }
 
+// A value that is not a record gives the defaults' ticket and is left as it
+// is (another version of the driver may have written it); a missing one is
+// first use and gets the defaults stored.
+TEST_F(TicketTest, ValueThatIsNotARecordIsLeftAlone)
+{
+    std::vector<BYTE> valid(reinterpret_cast<BYTE*>(&options_), reinterpret_cast<BYTE*>(&options_) + sizeof options_);
+    std::vector<BYTE> wrongMark = valid;
+    wrongMark[0]++;
+    struct Case { const char* what; std::vector<BYTE> value; };
+    for (const Case& c : {Case{"0 bytes", {}}, Case{"1427 bytes", std::vector<BYTE>(valid.begin(), valid.end() - 1)},
+                          Case{"1429 bytes", std::vector<BYTE>(1429, 7)}, Case{"4096 bytes", std::vector<BYTE>(4096, 0x39)},
+                          Case{"wrong mark", wrongMark}}) {
+        SCOPED_TRACE(c.what);
+        driver_.WriteRaw(c.value);
+        printer_.StartJob(TEXT("ticket.ps"));
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(AddPralixOptions(printer_.handle(), true));
+        std::string trace = testing::internal::GetCapturedStdout();
+        std::string block = printer_.EndJobAndRead();
+        EXPECT_EQ(block.substr(0, 24), "%%PRALIX: Spool Delete\r\n");
+        EXPECT_EQ(trace, "stored options not valid (" + std::to_string(c.value.size()) + " bytes): defaults used\n");
+        EXPECT_EQ(driver_.ReadRaw(), c.value);
+    }
+    StoredDriver missing;
+    TestPrinter printer(missing.Name());
+    printer.StartJob(TEXT("ticket.ps"));
+    EXPECT_TRUE(AddPralixOptions(printer.handle(), true));
+    printer.EndJobAndRead();
+    std::vector<BYTE> stored = missing.ReadRaw();
+    ASSERT_EQ(stored.size(), sizeof options_);
+    EXPECT_EQ(memcmp(stored.data(), &options_, sizeof options_), 0) << "first use stores the defaults";
+}
+
 class TicketCodePageTest : public TicketTest {
 protected:
     void TearDown() override { RestoreAnsiCodePage(); }

@@ -2,6 +2,7 @@
 #include "hostglue.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -96,7 +97,8 @@ void ScriptedUser::AnswerDialog(Screen& screen)
     }
     std::string told;
     for (const std::string& action : SplitActions(line.substr(line.find(':') + 1))) {
-        std::string t = Perform(screen, action);
+        if (action == "hold") Hold();
+        std::string t = action == "hold" ? action : Perform(screen, action);
         if (t.empty()) t = "'" + action + "' (not an action)";
         told += (told.empty() ? "" : ", ") + t;
     }
@@ -110,6 +112,29 @@ void ScriptedUser::AnswerMessage(const std::string& caption, const std::string& 
         messages_.push_back({caption, text, okOnly});
     }
     Report("message \"" + caption + "\": " + Escaped(text));
+}
+
+// A person who has walked away from the dialog; bounded, so no test waits
+// for ever on a release that never comes.
+void ScriptedUser::Hold()
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    holding_ = true;
+    released_.wait_for(lock, std::chrono::minutes(2), [this] { return releasedAll_; });
+    holding_ = false;
+}
+
+bool ScriptedUser::Holding()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return holding_;
+}
+
+void ScriptedUser::Release()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    releasedAll_ = true;
+    released_.notify_all();
 }
 
 bool ScriptedUser::GaveUp()

@@ -1,7 +1,8 @@
 // The scripted user: answers the library's dialogs from lines such as
 //   Secure Access: 1112=alice, 1113=s3cret, 1114=42, OK
 // (the caption, a colon, then actions: ID=TEXT types TEXT over the field's
-// text, OK, Cancel, Esc, Enter, click ID, wait MS), one line per dialog in the order
+// text, OK, Cancel, Esc, Enter, click ID, wait MS, hold: keep the dialog open
+// until Release, at most two minutes), one line per dialog in the order
 // the dialogs appear, and acknowledges message boxes with OK. It acts only as
 // a person could, through a platform driver (the stand-in's hooks on Linux,
 // a watcher thread with real input on Windows).
@@ -9,6 +10,7 @@
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -52,12 +54,17 @@ public:
     void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly);
 
     bool GaveUp();
+    bool Holding();  // a dialog is held open now
+    void Release();  // lets held dialogs, and any held later, go on
     std::vector<SeenDialog> Dialogs();
     std::vector<SeenMessage> Messages();
 
 private:
     void Report(const std::string& line);
+    void Hold();
     std::mutex lock_;
+    std::condition_variable released_;
+    bool holding_ = false, releasedAll_ = false;
     std::deque<std::string> lines_;
     FILE* report_;
     bool gaveUp_ = false;

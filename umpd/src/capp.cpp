@@ -1,6 +1,8 @@
 // The application object: the secure-access state of one validation run.
 #include "capp.h"
 
+#include "english/resource.h"
+
 #include <cstring>
 
 CAppDataMembers gTheApp;
@@ -128,4 +130,14 @@ int16_t CAppConvertCodeAtoShort(CAppDataMembers*, const char* inCode, int16_t in
     for (int16_t i = 0; i < inLen && inCode[i] >= '0' && inCode[i] <= '9'; i++)
         value = value * 10 + static_cast<unsigned>(inCode[i] - '0');
     return static_cast<int16_t>(value);
+}
+
+void ShowSecureAccessMessage(HINSTANCE hInstance, UINT id, int limit, HWND owner)
+{
+    const int MESSAGE_SIZE = 256;
+    WCHAR strAppName[MESSAGE_SIZE] = {}, strMsg[MESSAGE_SIZE] = {};
+    if (limit > MESSAGE_SIZE) limit = MESSAGE_SIZE;
+    LoadStringW(hInstance, IDS_SECURE_ACCESS, strAppName, limit);
+    LoadStringW(hInstance, id, strMsg, limit);
+    MessageBoxW(owner, strMsg, strAppName, MB_SETFOREGROUND);
 }

@@ -70,6 +70,10 @@ void CAppAppendUserInfoOntoString(CAppDataMembers* pCappData, char* outBuffer, i
 // The validation error dialog for a six-byte rejected-fields block.
 void CAppDisplayInvalidInfoMessage(CAppDataMembers* pCappData, const void* inBuffer);
 
+// A message box of the secure-access feature: caption 108, text `id` (each
+// at most `limit` characters), OK only, no icon; its result does not matter.
+void ShowSecureAccessMessage(HINSTANCE hInstance, UINT id, int limit = 256, HWND owner = nullptr);
+
 // The value of a reply code: its leading decimal digits, at most inLen of
 // them ("20x" is 20, a leading non-digit 0). The record is not used.
 int16_t CAppConvertCodeAtoShort(CAppDataMembers* pCappData, const char* inCode, int16_t inLen);

@@ -4,6 +4,8 @@
 // that would not fit, so no character is ever split.
 #include "charconversions.h"
 
+#include <cstring>
+
 namespace {
 
 const int MAX_CHAR_BYTES = 4;  // longest character of any ANSI code page (GB 18030, UTF-8)
@@ -105,4 +107,17 @@ void CopyNarrow(char* outText, size_t outBytes, const char* inText, size_t inByt
     // The source may be the destination itself: move, not copy.
     for (size_t i = 0; i < pos; i++) outText[i] = inText[i];
     outText[pos] = 0;
+}
+
+bool HasNarrowForm(const WCHAR* inText, size_t inUnits)
+{
+    const size_t MAX_UNITS = 256;
+    size_t n = BoundedLength(inText, inUnits < MAX_UNITS ? inUnits : MAX_UNITS);
+    if (n == 0) return true;
+    char narrow[MAX_UNITS * MAX_CHAR_BYTES];
+    WCHAR back[MAX_UNITS];
+    int bytes = WideCharToMultiByte(CP_ACP, 0, inText, static_cast<int>(n), narrow, sizeof narrow, nullptr, nullptr);
+    if (bytes <= 0) return false;
+    int units = MultiByteToWideChar(CP_ACP, 0, narrow, bytes, back, static_cast<int>(MAX_UNITS));
+    return units == static_cast<int>(n) && memcmp(back, inText, n * sizeof(WCHAR)) == 0;
 }

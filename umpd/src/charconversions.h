@@ -28,6 +28,17 @@ void CopyNarrow(char (&out)[N], const char* in, size_t inBytes = CONVERT_UNBOUND
     CopyNarrow(out, N, in, inBytes);
 }
 
+// True when the text (at most inUnits units, up to its null, at most 256)
+// comes back unchanged from the ANSI code page: every character has a form
+// there, none replaced or best-fitted.
+bool HasNarrowForm(const WCHAR* inText, size_t inUnits);
+
+template <size_t N>
+bool HasNarrowForm(const WCHAR (&text)[N])
+{
+    return HasNarrowForm(text, N);
+}
+
 // Array fields: bounded by both arrays.
 template <size_t N, size_t M>
 void char2tchar(WCHAR (&out)[N], const char (&in)[M])

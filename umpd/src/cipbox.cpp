@@ -41,7 +41,10 @@ extern "C" INT_PTR CALLBACK CIPBoxProc(HWND hwnd, UINT message, WPARAM wParam, L
         gTheApp.mbIPAddressCancel = 0;
         GetDlgItemTextW(hwnd, IDC_IP_ADDRESS, text, 16);
         tchar2char(box->mstrIPAddress, sizeof box->mstrIPAddress, text, 256);
-        if (gTheApp.mIdentOptions) CopyNarrow(gTheApp.mIdentOptions->ipAddress, box->mstrIPAddress);
+        if (IdentOptions* ident = gTheApp.mIdentOptions) {
+            CopyNarrow(ident->ipAddress, box->mstrIPAddress);
+            ident->written |= IDENT_WROTE_ADDRESS;
+        }
         EndDialog(hwnd, 1);
         return 1;
     }

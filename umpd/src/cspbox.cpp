@@ -132,6 +132,7 @@ extern "C" INT_PTR CALLBACK CSPBoxProc(HWND hwnd, UINT message, WPARAM wParam, L
             CopyNarrow(ident->docOwner, box->mstrUserID);
             CopyNarrow(ident->password, box->mstrPassword);
             CopyNarrow(ident->accountNo, box->mstrAccountNumber);
+            ident->written |= IDENT_WROTE_IDENTITY;
         }
         EndDialog(hwnd, 1);
         return 1;

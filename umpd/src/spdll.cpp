@@ -35,16 +35,6 @@ struct FlowRun {
     unsigned char pralixConBuffer[BUFFER_SIZE];  // the request frame
 };
 
-// A message box of the flow: caption 108, text `id` (at most `limit`
-// characters), OK only, no icon; its result does not matter.
-void ShowMessage(HINSTANCE hInstance, UINT id, int limit, HWND owner)
-{
-    WCHAR strAppName[MESSAGE_SIZE] = {}, strMsg[MESSAGE_SIZE] = {};
-    LoadStringW(hInstance, IDS_SECURE_ACCESS, strAppName, limit);
-    LoadStringW(hInstance, id, strMsg, limit);
-    MessageBoxW(owner, strMsg, strAppName, MB_SETFOREGROUND);
-}
-
 // Opens the request's connection; false (the run's result 0) when it cannot.
 bool OpenRequest(FlowRun* run)
 {
@@ -152,7 +142,7 @@ int16_t StepValidate(FlowRun* run)
 // Step 403: the server says the address is wrong; the locked dialog.
 int16_t StepAddressInvalid(FlowRun* run)
 {
-    ShowMessage(run->hInstance, IDS_ADDRESS_INVALID, MESSAGE_SIZE, nullptr);
+    ShowSecureAccessMessage(run->hInstance, IDS_ADDRESS_INVALID, MESSAGE_SIZE, nullptr);
     int16_t code = CAppGetIPAddressFromUser(&gTheApp);
     if (code == CODE_CONNECT) run->requests = 0;
     if (code == CODE_END) run->bReturnValue = 0;
@@ -162,7 +152,7 @@ int16_t StepAddressInvalid(FlowRun* run)
 // Steps 300 and 401: the connection failed or the server went away.
 int16_t StepServerQuit(FlowRun* run)
 {
-    ShowMessage(run->hInstance, IDS_SERVER_QUIT, MESSAGE_SIZE, nullptr);
+    ShowSecureAccessMessage(run->hInstance, IDS_SERVER_QUIT, MESSAGE_SIZE, nullptr);
     run->bReturnValue = 0;
     return CODE_END;
 }
@@ -170,7 +160,7 @@ int16_t StepServerQuit(FlowRun* run)
 // Step 406 and every code the flow does not know.
 int16_t StepUnexpected(FlowRun* run)
 {
-    ShowMessage(run->hInstance, IDS_UNEXPECTED_ERROR, MESSAGE_SIZE, nullptr);
+    ShowSecureAccessMessage(run->hInstance, IDS_UNEXPECTED_ERROR, MESSAGE_SIZE, nullptr);
     run->bReturnValue = 0;
     return CODE_END;
 }
@@ -204,7 +194,7 @@ HWND TopWindow() { return GetTopWindow(nullptr); }
 int16_t AskForFirstAddress(CAppDataMembers* theApp, IdentOptions* pOptions, HINSTANCE hInstance)
 {
     const int limit = MESSAGE_SIZE - 1;
-    ShowMessage(hInstance, IDS_ENTER_ADDRESS, limit, TopWindow());
+    ShowSecureAccessMessage(hInstance, IDS_ENTER_ADDRESS, limit, TopWindow());
     for (;;) {
         int r = CIPBoxDoModal(&theApp->mIPAddressBox, nullptr);
         // A dialog that cannot be shown ends the run as a cancel: nobody
@@ -212,9 +202,10 @@ int16_t AskForFirstAddress(CAppDataMembers* theApp, IdentOptions* pOptions, HINS
         if (r != IDOK) return CODE_END;
         if (CAppEstablishConnection(theApp) == CODE_REACHABLE) {
             pOptions->bInitialConnection = 0;
+            pOptions->written |= IDENT_WROTE_FIRST_USE;
             return CODE_REACHABLE;
         }
-        ShowMessage(hInstance, IDS_ADDRESS_UNREACHABLE, limit, TopWindow());
+        ShowSecureAccessMessage(hInstance, IDS_ADDRESS_UNREACHABLE, limit, TopWindow());
     }
 }
 
@@ -225,7 +216,7 @@ int16_t ConnectToServer(CAppDataMembers* theApp, IdentOptions* pOptions, HINSTAN
     if (pOptions->bInitialConnection) return AskForFirstAddress(theApp, pOptions, hInstance);
     if (CAppEstablishConnection(theApp) != CODE_UNREACHABLE) return CODE_REACHABLE;
     // No address dialog here: the printer's properties are where it changes.
-    ShowMessage(hInstance, IDS_NO_CONNECTION, MESSAGE_SIZE - 1, nullptr);
+    ShowSecureAccessMessage(hInstance, IDS_NO_CONNECTION, MESSAGE_SIZE - 1, nullptr);
     return CODE_END;
 }
 

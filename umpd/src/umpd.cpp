@@ -1,6 +1,8 @@
 // The spooler's hooks: job start, the job's data with the job ticket spliced
 // in before the first "%%EndComments", end, close and abort.
+#include "capp.h"
 #include "charconversions.h"
+#include "english/resource.h"
 #include "logmsg.h"
 #include "spdll.h"
 #include "splbinding.h"
@@ -13,6 +15,7 @@
 
 HINSTANCE hInst;
 CRITICAL_SECTION UmpdSection;
+CRITICAL_SECTION UmpdStoreSection;
 
 namespace {
 
@@ -42,29 +45,60 @@ bool IsTestPage(LPCWSTR document)
     return document && wcscmp(document, TEXT("Test Page")) == 0;
 }
 
-// Holds UmpdSection for a scope. Job starts and ticket writers of every job
-// of the process share the stored options, and job starts the application
-// object: each load-to-store runs alone.
-struct SectionLock {
-    SectionLock() { EnterCriticalSection(&UmpdSection); }
-    ~SectionLock() { LeaveCriticalSection(&UmpdSection); }
-    SectionLock(const SectionLock&) = delete;
-    SectionLock& operator=(const SectionLock&) = delete;
-};
-
-// Loads the options, runs the secure-access validation on their identity
-// fields and stores what it changed, whatever its result. Returns that result.
-int ValidateJobStart(LPCWSTR driverName)
+// Loads the record for a job start: the defaults when there is none, or
+// when the value is not a record (the trace says so, once for the job).
+void LoadForJobStart(_OEM_PRIVDEVMODE* userOptions, LPCWSTR driverName, _INIDRIVER* pDriver)
 {
-    SectionLock lock;
-    _OEM_PRIVDEVMODE userOptions = {};
-    GetUserInfo(&userOptions, nullptr, driverName);
-    if (userOptions.initialized != OPTIONS_VALID) SetDefaultPralixOptions(&userOptions);
+    DWORD size = 0;
+    StoredState state;
+    {
+        SectionLock store(&UmpdStoreSection);
+        state = LoadUserInfo(userOptions, nullptr, driverName, &size);
+    }
+    if (state == STORED_NOT_VALID) {
+        TraceNotValid(size);
+        pDriver->notValidTold = 1;
+    }
+}
+
+// Stores what the run wrote over the record as it is stored now, so a change
+// made meanwhile by another job or program is kept. A value that is not a
+// record is replaced: the run's fields over the defaults.
+void StoreWrittenIdentity(const IdentOptions* ident, LPCWSTR driverName)
+{
+    if (!ident->written) return;
+    SectionLock store(&UmpdStoreSection);
+    _OEM_PRIVDEVMODE current;
+    DWORD size = 0;
+    LoadUserInfo(&current, nullptr, driverName, &size);
+    ApplyWrittenIdentity(&current, ident);
+    SetUserInfo(&current, nullptr, driverName);
+}
+
+// The ticket is narrow text: a secure-print password without a form in the
+// ANSI code page would reach the print server as a password nobody can type.
+bool SecurePasswordFitsTheCodePage(const _OEM_PRIVDEVMODE& userOptions)
+{
+    if (HasNarrowForm(userOptions.securePassword)) return true;
+    printf("secure-print password has characters outside ANSI code page %u: job refused\n",
+           static_cast<unsigned>(GetACP()));
+    ShowSecureAccessMessage(hInst, IDS_UNEXPECTED_ERROR);
+    return false;
+}
+
+// Waits for the validation turn, then loads the options, runs the
+// secure-access validation on their identity fields and stores the fields
+// the run wrote, whatever its result. Returns that result.
+int ValidateJobStart(LPCWSTR driverName, _INIDRIVER* pDriver)
+{
+    SectionLock turn(&UmpdSection);
+    _OEM_PRIVDEVMODE userOptions;
+    LoadForJobStart(&userOptions, driverName, pDriver);
+    if (!SecurePasswordFitsTheCodePage(userOptions)) return 0;
     IdentOptions identOptions = {};
     CopyIdentityToNarrow(&identOptions, &userOptions);
     int result = DoSPDlg(&identOptions, hInst);
-    CopyIdentityToWide(&userOptions, &identOptions);
-    SetUserInfo(&userOptions, nullptr, driverName);
+    StoreWrittenIdentity(&identOptions, driverName);
     return result;
 }
 
@@ -144,10 +178,7 @@ bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
     uint64_t tag = 0;
     if (FindTag(d, &tag)) {
         bool ok = WriteRange(pDriver->hPrinter, d, 0, tag);
-        {
-            SectionLock lock;
-            ok = AddPralixOptions(pDriver->hPrinter) && ok;
-        }
+        ok = AddPralixOptions(pDriver->hPrinter, pDriver->notValidTold == 0) && ok;
         ok = WriteRange(pDriver->hPrinter, d, tag, d.size()) && ok;
         pDriver->state = 1;
         pDriver->cHeld = 0;
@@ -175,6 +206,11 @@ const BYTE* SkipPercents(const BYTE* p, const BYTE* end)
 }
 
 }  // namespace
+
+void TraceNotValid(DWORD cbValue)
+{
+    printf("stored options not valid (%u bytes): defaults used\n", static_cast<unsigned>(cbValue));
+}
 
 BYTE* QueryDriverInfo1(HANDLE hPrinter)
 {
@@ -223,6 +259,7 @@ BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID)
     case DLL_PROCESS_ATTACH:
         hInst = hModule;
         InitializeCriticalSection(&UmpdSection);
+        InitializeCriticalSection(&UmpdStoreSection);
         // Refused for a module with static thread-local storage, which the C
         // runtime gives this DLL; it only saves thread notifications, so the
         // load goes on whatever it returns.
@@ -255,7 +292,7 @@ HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
         if (IsTestPage(document))
             LogMessage("Printing the Test Page...");
         else
-            bSecureAccessValid = ValidateJobStart(driverName);
+            bSecureAccessValid = ValidateJobStart(driverName, pDriver);
     }
     HANDLE handle = bSecureAccessValid == 1 ? pDriver : nullptr;
     if (!handle && pDriver) GlobalFree(pDriver);

@@ -90,7 +90,13 @@ struct IdentOptions {
     int32_t bInitialConnection;
     int32_t bUseSecurePassword;
     int32_t bUseSecureAccessPassword;
+    uint32_t written;  // IDENT_WROTE_* bits: the fields the validation run set
 };
+
+// The fields a validation run may set; only these go back to the store.
+const uint32_t IDENT_WROTE_ADDRESS = 0x1;    // ipAddress: OK in the server address dialog
+const uint32_t IDENT_WROTE_FIRST_USE = 0x2;  // bInitialConnection: cleared once an address answered
+const uint32_t IDENT_WROTE_IDENTITY = 0x4;   // docOwner, password, accountNo: OK in the secure access dialog
 
 const DWORD INIDRIVER_SIGNATURE = 0x44525347;  // "GSRD" in memory order
 const DWORD INIDRIVER_FREED = 0xdeadf00d;
@@ -118,14 +124,22 @@ struct _INIDRIVER {
     // they go out before anything that follows them.
     BYTE held[HELD_MAX];
     DWORD cHeld;
+    int32_t notValidTold;  // 1 once the trace said the stored value is not a record
 };
 
 // Job options (umpd_options.cpp).
 void SetDefaultPralixOptions(_OEM_PRIVDEVMODE* pUserOptions);
 void CopyIdentityToNarrow(IdentOptions* outIdent, const _OEM_PRIVDEVMODE* inOptions);
-void CopyIdentityToWide(_OEM_PRIVDEVMODE* outOptions, const IdentOptions* inIdent);
+// The fields the run wrote (inIdent->written), narrow to wide, over the
+// record; every other byte of it stays as it is.
+void ApplyWrittenIdentity(_OEM_PRIVDEVMODE* outOptions, const IdentOptions* inIdent);
 
 // Option store (umpd_store.cpp).
+// What a load found: a record, no value (first use), or a value that is not
+// a record (another size, no mark, or unreadable). Only a record is loaded;
+// otherwise the defaults are.
+enum StoredState { STORED_VALID, STORED_MISSING, STORED_NOT_VALID };
+StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName, DWORD* pcbValue);
 DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName);
 DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName);
 
@@ -133,8 +147,11 @@ DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPr
 void EncryptUserPassword(char* userPassword, size_t size);
 
 // Job-ticket writer (umpd_ticket.cpp).
-// True when every line reached the spooler.
-BOOL AddPralixOptions(HANDLE hPrinter);
+// True when every line reached the spooler. traceNotValid: say in the trace
+// when the stored value is not a record.
+BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid = false);
+// The trace line for a stored value that is not a record, of cbValue bytes.
+void TraceNotValid(DWORD cbValue);
 
 // Hooks and the tag search (umpd.cpp).
 // The driver's level-1 information (a DRIVER_INFO_1W) in a block from the
@@ -153,4 +170,26 @@ void WINAPI DrvSplAbort(HANDLE hDriver);
 }
 
 extern HINSTANCE hInst;
+
+// The two locks of the process. Lock order: UmpdSection before
+// UmpdStoreSection, never the reverse.
+// UmpdSection is the validation turn: one run at a time uses the
+// application object, from the job start's load to its store; it is held
+// across the run's dialogs and network waits, so later job starts wait on an
+// unanswered dialog. Only job starts take it.
+// UmpdStoreSection guards each load-to-store of the stored record (job
+// starts and ticket writers alike); it is never held across a dialog, a
+// network exchange, a WritePrinter call or a sleep.
 extern CRITICAL_SECTION UmpdSection;
+extern CRITICAL_SECTION UmpdStoreSection;
+
+// Holds a critical section for a scope.
+struct SectionLock {
+    explicit SectionLock(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
+    ~SectionLock() { LeaveCriticalSection(section_); }
+    SectionLock(const SectionLock&) = delete;
+    SectionLock& operator=(const SectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION* section_;
+};

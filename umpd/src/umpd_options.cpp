@@ -1,4 +1,5 @@
-// The job options record: its defaults and the identity fields' narrow copy.
+// The job options record: its defaults, the identity fields' narrow copy
+// and the way back of what a validation run wrote.
 #include "charconversions.h"
 #include "umpd.h"
 
@@ -113,18 +114,16 @@ void CopyIdentityToNarrow(IdentOptions* out, const _OEM_PRIVDEVMODE* in)
     out->bInitialConnection = in->bInitialConnection;
     out->bUseSecureAccessPassword = in->bUseSecureAccessPassword;
     out->bUseSecurePassword = in->bUseSecurePassword;
+    out->written = 0;
 }
 
-// The same fields back, narrow to wide.
-void CopyIdentityToWide(_OEM_PRIVDEVMODE* out, const IdentOptions* in)
+void ApplyWrittenIdentity(_OEM_PRIVDEVMODE* out, const IdentOptions* in)
 {
-    char2tchar(out->docOwner, in->docOwner);
-    char2tchar(out->password, in->password);
-    char2tchar(out->docComment, in->docComment);
-    char2tchar(out->accountNo, in->accountNo);
-    char2tchar(out->ipAddress, in->ipAddress);
-    char2tchar(out->securePassword, in->norvikSecurePassword);
-    out->bInitialConnection = in->bInitialConnection;
-    out->bUseSecureAccessPassword = in->bUseSecureAccessPassword;
-    out->bUseSecurePassword = in->bUseSecurePassword;
+    if (in->written & IDENT_WROTE_ADDRESS) char2tchar(out->ipAddress, in->ipAddress);
+    if (in->written & IDENT_WROTE_FIRST_USE) out->bInitialConnection = in->bInitialConnection;
+    if (in->written & IDENT_WROTE_IDENTITY) {
+        char2tchar(out->docOwner, in->docOwner);
+        char2tchar(out->password, in->password);
+        char2tchar(out->accountNo, in->accountNo);
+    }
 }

@@ -53,29 +53,44 @@ void LoadDefaults(_OEM_PRIVDEVMODE* pUserOptions)
 
 }  // namespace
 
-// Loads the stored record, or the defaults when it is missing, unreadable,
-// not exactly a record's size, or without the validity mark.
-DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName)
+StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName, DWORD* pcbValue)
 {
     LogMessage("Entering GetUserInfo()...");
+    *pcbValue = 0;
     WCHAR szSubKeyLocation[NAME_MAX_UNITS + 16];
     HKEY hKey = nullptr;
-    if (!SubKeyFor(hPrinter, pszPrinterName, szSubKeyLocation) ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, szSubKeyLocation, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) {
-        LoadDefaults(pUserOptions);
-        return ERROR_INVALID_DATA;
-    }
+    LONG status = ERROR_FILE_NOT_FOUND;
     _OEM_PRIVDEVMODE stored;
-    DWORD dwDataType = 0, dwBufferSize = sizeof stored;
-    LONG status = RegQueryValueExW(hKey, gszUserInfo, nullptr, &dwDataType, reinterpret_cast<LPBYTE>(&stored),
-                                   &dwBufferSize);
-    RegCloseKey(hKey);
-    if (status == ERROR_SUCCESS && dwBufferSize == sizeof stored && stored.initialized == OPTIONS_VALID)
+    DWORD dwDataType = 0, dwBufferSize = 0;
+    if (SubKeyFor(hPrinter, pszPrinterName, szSubKeyLocation))
+        status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, szSubKeyLocation, 0, KEY_QUERY_VALUE, &hKey);
+    if (status == ERROR_SUCCESS) {
+        dwBufferSize = sizeof stored;
+        status = RegQueryValueExW(hKey, gszUserInfo, nullptr, &dwDataType, reinterpret_cast<LPBYTE>(&stored),
+                                  &dwBufferSize);
+        RegCloseKey(hKey);
+    }
+    // No name to store under counts as no value: nothing is ever stored there either.
+    StoredState state = STORED_NOT_VALID;
+    if (status == ERROR_FILE_NOT_FOUND)
+        state = STORED_MISSING;
+    else if (status == ERROR_SUCCESS && dwBufferSize == sizeof stored && stored.initialized == OPTIONS_VALID)
+        state = STORED_VALID;
+    if (state == STORED_VALID)
         *pUserOptions = stored;
     else
         LoadDefaults(pUserOptions);
+    if (state == STORED_NOT_VALID) *pcbValue = dwBufferSize;
     LogMessage("GetUserInfo(%d)...", pUserOptions->initialized);
-    return static_cast<DWORD>(status);
+    return state;
+}
+
+// The load with the platform's status as its result.
+DWORD GetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPrinterName)
+{
+    DWORD size = 0;
+    StoredState state = LoadUserInfo(pUserOptions, hPrinter, pszPrinterName, &size);
+    return state == STORED_VALID ? ERROR_SUCCESS : static_cast<DWORD>(state == STORED_MISSING ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_DATA);
 }
 
 // Stores the record whole. A key it creates is volatile (it lasts until the

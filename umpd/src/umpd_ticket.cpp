@@ -196,17 +196,34 @@ void ReplaceLineBreaks(WCHAR (&text)[N])
         if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
 }
 
+// Loads the stored options and, under the store lock, stores them back with
+// both passwords emptied (a password serves one job only) and the comment's
+// line breaks as spaces. A value that is not a record is left as it is.
+// out: the options as loaded, for the ticket.
+StoredState TakeOptionsForTicket(_OEM_PRIVDEVMODE* userOptions, HANDLE hPrinter, DWORD* pcbValue)
+{
+    SectionLock store(&UmpdStoreSection);
+    StoredState state = LoadUserInfo(userOptions, hPrinter, nullptr, pcbValue);
+    if (state == STORED_NOT_VALID) return state;
+    _OEM_PRIVDEVMODE emptied = *userOptions;
+    ReplaceLineBreaks(emptied.docComment);
+    emptied.password[0] = 0;
+    emptied.securePassword[0] = 0;
+    SetUserInfo(&emptied, hPrinter, nullptr);
+    return state;
+}
+
 }  // namespace
 
-// Writes the whole block from the stored options, then empties both
-// passwords in the store: a password serves one job only. True when every
-// line reached the spooler.
-BOOL AddPralixOptions(HANDLE hPrinter)
+// Writes the whole block from the stored options, which the store keeps
+// without their passwords from then on. The lines are written after the
+// store lock is released. True when every line reached the spooler.
+BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid)
 {
     LogMessage("Getting user options in AddPralixOptions()...");
     _OEM_PRIVDEVMODE userOptions;
-    GetUserInfo(&userOptions, hPrinter, nullptr);
-    if (userOptions.initialized != OPTIONS_VALID) SetDefaultPralixOptions(&userOptions);
+    DWORD size = 0;
+    if (TakeOptionsForTicket(&userOptions, hPrinter, &size) == STORED_NOT_VALID && traceNotValid) TraceNotValid(size);
 
     TicketOutput out = {hPrinter, true};
     char securePassword[LINE_SIZE];
@@ -217,16 +234,11 @@ BOOL AddPralixOptions(HANDLE hPrinter)
     for (const TicketRow& row : TICKET_ROWS)
         if (const char* line = LineOf(row, userOptions, formatted)) WriteLine(&out, line);
 
-    // The stored comment keeps the spaces that replace its line breaks.
     ReplaceLineBreaks(userOptions.docComment);
     WriteTextLine(&out, "DocOwner", userOptions.docOwner);
     WritePasswordLine(&out, "Password", userOptions.password);
     WriteTextLine(&out, "AccountNumber", userOptions.accountNo);
     WriteTextLine(&out, "DocComment", userOptions.docComment);
     if (securePassword[0]) WritePasswordLine(&out, "SecurePassword", userOptions.securePassword);
-
-    userOptions.password[0] = 0;
-    userOptions.securePassword[0] = 0;
-    SetUserInfo(&userOptions, hPrinter, nullptr);
     return out.ok;
 }
