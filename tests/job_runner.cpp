@@ -4,6 +4,7 @@
 #include "store_support.h"
 #include "umpd.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -47,16 +48,23 @@ struct Shared {
 };
 
 // Prints one job on the printer; returns false when it was refused.
-bool PrintJob(TestPrinter& printer, const std::string& job, size_t chunk, std::string* out)
+// tagCallMs: how long the call that carried the tag's last byte took.
+bool PrintJob(TestPrinter& printer, const WString& document, const std::string& job, size_t chunk, std::string* out,
+              double* tagCallMs)
 {
-    HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(TEXT("load.ps")));
+    HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(document.c_str()));
     if (!h) {
         AbortPrinter(printer.handle());
         return false;
     }
+    size_t tagEnd = job.find(TAG);
+    tagEnd = tagEnd == std::string::npos ? tagEnd : tagEnd + TAG.size() - 1;
     for (size_t at = 0; at < job.size(); at += chunk) {
         DWORD n = static_cast<DWORD>(std::min(chunk, job.size() - at)), written = 0;
+        auto start = std::chrono::steady_clock::now();
         DrvSplWritePrinter(h, const_cast<char*>(job.data() + at), n, &written);
+        if (tagEnd >= at && tagEnd < at + n)
+            *tagCallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     DrvSplEndDoc(h);
     DrvSplClose(h);
@@ -70,7 +78,8 @@ void RunThread(const JobLoad& load, int t, TestPrinter& printer, Shared& shared)
     for (int i = 0; i < load.jobsPerThread; i++) {
         std::string job = MakeJob(t, i), out;
         size_t chunk = 1 + (static_cast<size_t>(t) * 7919 + static_cast<size_t>(i) * 104729) % 16384;
-        bool printed = PrintJob(printer, job, chunk, &out);
+        double tagCallMs = 0;
+        bool printed = PrintJob(printer, load.document, job, chunk, &out, &tagCallMs);
         std::string wrong = printed ? CheckOutput(job, out) : "";
         bool leaked = !load.secret.empty() && out.find(load.secret) != std::string::npos;
         {
@@ -78,6 +87,7 @@ void RunThread(const JobLoad& load, int t, TestPrinter& printer, Shared& shared)
             JobLoadResult& r = shared.result;
             (printed ? r.printed : r.refused)++;
             if (printed) r.bytes += job.size();
+            r.longestTagCallMs = std::max(r.longestTagCallMs, tagCallMs);
             if (!wrong.empty()) r.corrupt++;
             if (leaked) r.leaked++;
         }

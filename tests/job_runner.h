@@ -13,6 +13,7 @@ struct JobLoad {
     int jobsPerThread;
     WString driver;      // whose stored options the jobs use
     std::string secret;  // a password that must appear in no output ("" none)
+    WString document = TEXT("load.ps");
 };
 
 struct JobLoadResult {
@@ -20,6 +21,7 @@ struct JobLoadResult {
     int tornLoads = 0, loads = 0;  // reads of the stored value while the jobs ran
     unsigned long long bytes = 0;  // input bytes printed
     double seconds = 0;
+    double longestTagCallMs = 0;  // the longest DrvSplWritePrinter call that carried the tag
     std::vector<std::string> failures;  // the first few, described
 };
 

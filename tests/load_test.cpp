@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -105,6 +106,59 @@ TEST(Load, EightThreadsOfAHundredJobs)
     EXPECT_EQ(traced.find(PASSWORD), std::string::npos) << "the password in a trace line";
     EXPECT_EQ(told.find(PASSWORD), std::string::npos) << "the password in the user's report";
     EXPECT_EQ(served.find(PASSWORD), std::string::npos) << "the password in the server's log";
+    FreeLibrary(lib);
+}
+
+// The same load of Test Page jobs while one job start is held in its secure
+// access dialog for the whole run: no job waits on that dialog. Prints the
+// wall time and the longest call that carried the tag (the ticket's).
+TEST(Load, TestPagesWhileADialogIsHeld)
+{
+    HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
+    ASSERT_NE(lib, nullptr);
+    DllEntryPoint(lib, DLL_PROCESS_ATTACH, nullptr);
+    SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "5000");
+    StoredDriver driver;
+    _OEM_PRIVDEVMODE o = {};
+    SetDefaultPralixOptions(&o);
+    o.bInitialConnection = 0;
+    swprintf(o.ipAddress, 16, TEXT("%hs"), TestAddress(22).c_str());
+    SetUserInfo(&o, nullptr, driver.Name().c_str());
+
+    ScriptedUser user({"Secure Access: hold, Cancel"}, nullptr);
+    InstallUser(&user);
+    TestPrinter held(driver.Name());
+    DWORD heldJob = held.StartJob(TEXT("held.ps"));
+    HANDLE h = nullptr;
+    std::thread start([&] { h = DrvSplStartDoc(held.handle(), heldJob); });
+    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
+    bool heldBefore = user.Holding();
+
+    std::string trace = HostUtf8(ExecutableDirectory()) + "load-held-trace.txt";
+    fflush(stdout);
+    int savedStdout = dup(1);
+    FILE* redirected = freopen(trace.c_str(), "w", stdout);
+    JobLoadResult r = RunJobs({THREADS, JOBS, driver.Name(), "", TEXT("Test Page")});
+    fflush(stdout);
+    dup2(savedStdout, 1);
+    close(savedStdout);
+    bool heldAfter = user.Holding();
+    user.Release();
+    start.join();
+    UninstallUser();
+    AbortPrinter(held.handle());
+
+    printf("load: %d Test Page jobs in %.2f s (%.1f jobs/s) while a job start was held in its dialog; the longest "
+           "DrvSplWritePrinter call that carried the tag took %.2f ms\n",
+           r.printed, r.seconds, r.printed / r.seconds, r.longestTagCallMs);
+    EXPECT_NE(redirected, nullptr);
+    EXPECT_TRUE(heldBefore);
+    EXPECT_TRUE(heldAfter) << "the dialog was answered before the last job closed";
+    EXPECT_EQ(h, nullptr) << "the held job start was cancelled";
+    EXPECT_EQ(r.printed, THREADS * JOBS);
+    EXPECT_EQ(r.corrupt, 0);
+    EXPECT_EQ(r.tornLoads, 0);
+    for (const std::string& f : r.failures) ADD_FAILURE() << f;
     FreeLibrary(lib);
 }
 
