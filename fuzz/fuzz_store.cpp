@@ -144,6 +144,7 @@ void CheckStore(const _OEM_PRIVDEVMODE& loaded)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+    DllEntryPoint(nullptr, DLL_PROCESS_ATTACH, nullptr);  // as the loader would: the locks
     setenv("XDG_RUNTIME_DIR", "/dev/shm", 1);
     StandinSetRegistryRoot("/dev/shm/umpd-fuzz-registry");
     gDriver = HostWiden(("umpd-fuzz-" + ProcessTag()).c_str());

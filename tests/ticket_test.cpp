@@ -14,6 +14,9 @@
 
 namespace {
 
+// As the loader would: the locks the ticket writer takes.
+const BOOL gAttached = DllEntryPoint(nullptr, DLL_PROCESS_ATTACH, nullptr);
+
 const std::string GUARD = "statusdict /Pralix_feat_dict known not { currentfile flushfile }if ";
 
 const std::vector<std::string> DEFAULT_LINES = {

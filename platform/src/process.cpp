@@ -135,6 +135,22 @@ static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::opaque), "lock
 
 static pthread_mutex_t* MutexOf(LPCRITICAL_SECTION cs) { return reinterpret_cast<pthread_mutex_t*>(cs->opaque); }
 
+// The last bytes of the section say it was initialised. On Windows a section
+// entered before InitializeCriticalSection hangs or corrupts memory; here it
+// stops the process at once, saying so.
+static const uint64_t SECTION_READY = 0x5245414459435321ull;
+static_assert(sizeof(pthread_mutex_t) + sizeof(SECTION_READY) <= sizeof(CRITICAL_SECTION::opaque), "room for the mark");
+static uint64_t* ReadyMarkOf(LPCRITICAL_SECTION cs)
+{
+    return reinterpret_cast<uint64_t*>(cs->opaque + sizeof cs->opaque - sizeof(uint64_t));
+}
+static void RequireReady(LPCRITICAL_SECTION cs)
+{
+    if (*ReadyMarkOf(cs) == SECTION_READY) return;
+    fprintf(stderr, "stand-in: a critical section entered or left before InitializeCriticalSection\n");
+    abort();
+}
+
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
 {
     pthread_mutexattr_t attr;
@@ -142,11 +158,24 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs)
     pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);  // re-entrant, as on Windows
     pthread_mutex_init(MutexOf(cs), &attr);
     pthread_mutexattr_destroy(&attr);
+    *ReadyMarkOf(cs) = SECTION_READY;
 }
 
-void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(MutexOf(cs)); }
-void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(MutexOf(cs)); }
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_destroy(MutexOf(cs)); }
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs)
+{
+    RequireReady(cs);
+    pthread_mutex_lock(MutexOf(cs));
+}
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs)
+{
+    RequireReady(cs);
+    pthread_mutex_unlock(MutexOf(cs));
+}
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs)
+{
+    pthread_mutex_destroy(MutexOf(cs));
+    *ReadyMarkOf(cs) = 0;
+}
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
 {
