@@ -3,6 +3,7 @@
 // loopback (one per behaviour, each on its own address), answered by the
 // scripted user.
 #include "codepage.h"
+#include "english/resource.h"
 #include "job_runner.h"
 #include "loopback_server.h"
 #include "printer.h"
@@ -84,6 +85,7 @@ struct Seed {
 struct Outcome {
     bool printed = false;
     std::vector<std::string> messages, dialogs;
+    std::vector<SeenDialog> seen;
     bool gaveUp = false;
     bool okOnly = true;  // every message box captioned "Secure Access", with an OK button alone
     _OEM_PRIVDEVMODE stored = {};
@@ -131,7 +133,8 @@ protected:
             out.messages.push_back(m.text);
             out.okOnly = out.okOnly && m.okOnly && m.caption == (resources == Library() ? "Secure Access" : "");
         }
-        for (const SeenDialog& d : user.Dialogs()) out.dialogs.push_back(d.caption);
+        out.seen = user.Dialogs();
+        for (const SeenDialog& d : out.seen) out.dialogs.push_back(d.caption);
         out.gaveUp = user.GaveUp();
         out.stored = Stored();
         out.logged = logged;
@@ -409,6 +412,36 @@ TEST_F(FlowTest, ServersThatMisbehave)
         EXPECT_TRUE(out.dialogs.empty());
         server.Received();
     }
+}
+
+// The administrator's texts come with one run's policy: a later run whose
+// server answers the settings request without a policy record shows none.
+TEST_F(FlowTest, AdministratorTextsServeOneRun)
+{
+    std::string message = "Ask the front desk.", email = "desk@example.org";
+    ServerScript probe, policy, noPolicy, rejected;
+    policy.reply = "200" + std::string("\0\x01\x01\0\0\0\0\0\0", 9) + message + std::string(256 - message.size(), '\0') +
+                   email + std::string(256 - email.size(), '\0');
+    noPolicy.reply = "405";
+    rejected.reply = "3011 0 0 ";
+    const std::string address = TestAddress(41);
+    LoopbackServer server({probe, policy, rejected, probe, noPolicy, rejected}, address.c_str(), 8163);
+    struct Row {
+        const char* what;
+        std::string message, email;
+    } rows[] = {{"the run with the policy", message, email}, {"the next run, without one", "", ""}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Store({0, address, "", ""});
+        Outcome out = StartJob({SA + ": OK", VE + ": OK", SA + ": Cancel"}, "", Library());
+        EXPECT_FALSE(out.printed);
+        ASSERT_EQ(out.dialogs, (std::vector<std::string>{SA, VE, SA}));
+        std::map<int, std::string> shown;
+        for (const ControlView& c : out.seen[1].controls) shown[c.id] = c.text;
+        EXPECT_EQ(shown[IDC_ADMIN_MESSAGE], row.message);
+        EXPECT_EQ(shown[IDC_ADMIN_EMAIL], row.email);
+    }
+    server.Received();
 }
 
 }  // namespace

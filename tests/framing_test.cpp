@@ -47,15 +47,17 @@ TEST(Framing, RequestsAreByteForByteTheServersFrames)
     }
 }
 
-TEST(Framing, AFieldThatDoesNotFitIsRefused)
+TEST(Framing, AFieldThatDoesNotFitDropsTheFrame)
 {
     unsigned char buffer[FRAME_BUFFER_SIZE];
     std::string big(FRAME_BODY_MAX - 2 - 5 + 1, 'x');  // one byte more than the body holds after "100"
-    EXPECT_EQ(WritePralixConField("100", buffer, 3, 0), 3);
-    EXPECT_EQ(WritePralixConField(big.data(), buffer, static_cast<int16_t>(big.size()), 1), -1);
-    EXPECT_EQ(WritePralixConField("x", buffer, -1, 1), -1);
-    EXPECT_EQ(WritePralixConField("", buffer, 0, 1), 8 + 5 + 2);  // the frame begun goes on unharmed
-    EXPECT_EQ(Frame({strSP_REQUEST_SETTINGS}).size(), 13u);
+    const Bytes settings = Frame({strSP_REQUEST_SETTINGS});
+    for (int16_t length : {static_cast<int16_t>(big.size()), int16_t(-1)}) {
+        SCOPED_TRACE(length);
+        EXPECT_EQ(WritePralixConField("100", buffer, 3, 0), 3);
+        EXPECT_EQ(WritePralixConField(big.data(), buffer, length, 1), -1);
+        EXPECT_EQ(Frame({strSP_REQUEST_SETTINGS}), settings) << "the next frame starts afresh";
+    }
 }
 
 TEST(Framing, ReplyCodes)

@@ -5,6 +5,7 @@
 #include "spdll_framing.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,8 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -153,6 +157,33 @@ TEST(ReferenceServer, RawPortPrintsTheTicketWithPasswordsDecoded)
 
 }  // namespace
 
+// Signals the thread that makes it every 5 ms while it lives: each one
+// interrupts whatever wait that thread is in.
+class Signals {
+public:
+    Signals() : target_(pthread_self())
+    {
+        struct sigaction sa = {};
+        sa.sa_handler = [](int) { gCaught = gCaught + 1; };
+        sigaction(SIGUSR1, &sa, nullptr);  // stays: a late signal must not end the process
+        thread_ = std::thread([this] {
+            while (!stop_) pthread_kill(target_, SIGUSR1), usleep(5000);
+        });
+    }
+    ~Signals()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    static volatile sig_atomic_t gCaught;
+
+private:
+    pthread_t target_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+volatile sig_atomic_t Signals::gCaught = 0;
+
 // The misbehaviours the flow has to survive, as the client sees them. The
 // network wait of this test program is 1.5 s.
 TEST(ReferenceServer, MisbehavesAsTold)
@@ -162,25 +193,33 @@ TEST(ReferenceServer, MisbehavesAsTold)
         std::vector<std::string> args;
         std::string reply;  // what one read of 524 bytes returns ("" nothing)
         const char* logged;
+        bool signalled;     // signals arrive while the client waits
     } rows[] = {
-        {{"--reply-code", "500"}, "500", "answered 500"},
-        {{"--reply-code", "200"}, "200", "answered 200"},  // the code alone, then closed
-        {{"--reply-code", "100"}, "100", "answered 100"},
-        {{"--close-without-reply"}, "", "closed without a reply"},
-        {{"--segment-bytes", "1"}, policy, "answered 200"},
-        {{"--segment-bytes", "262", "--delay-ms", "200"}, policy, "answered 200"},
+        {{"--reply-code", "500"}, "500", "answered 500", false},
+        {{"--reply-code", "200"}, "200", "answered 200", false},  // the code alone, then closed
+        {{"--reply-code", "100"}, "100", "answered 100", false},
+        {{"--close-without-reply"}, "", "closed without a reply", false},
+        {{"--segment-bytes", "1"}, policy, "answered 200", false},
+        {{"--segment-bytes", "262", "--delay-ms", "200"}, policy, "answered 200", false},
         // One segment a second: the wait ends after the first, which is all the client keeps.
-        {{"--segment-bytes", "262", "--delay-ms", "1000"}, policy.substr(0, 262), "request 100"},
+        {{"--segment-bytes", "262", "--delay-ms", "1000"}, policy.substr(0, 262), "request 100", false},
+        // A signal cuts no wait short, as none cuts Winsock's.
+        {{"--delay-ms", "300"}, policy, "answered 200", true},
     };
     std::string log = HostUtf8(ExecutableDirectory()) + "printserver-misbehaviour.log";
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.args[0] + (row.args.size() > 1 ? " " + row.args[1] : ""));
+        SCOPED_TRACE(row.args[0] + (row.args.size() > 1 ? " " + row.args[1] : "") + (row.signalled ? ", signalled" : ""));
         remove(log.c_str());
         std::vector<std::string> args{"--address", ADDRESS, "--raw-port", "0", "--require", "user", "--log", log};
         args.insert(args.end(), row.args.begin(), row.args.end());
         PrintServer server(args);
         ASSERT_TRUE(server.Ready()) << server.Output();
-        EXPECT_EQ(Exchange({strSP_REQUEST_SETTINGS}, 524), row.reply);
+        Signals::gCaught = 0;
+        {
+            std::unique_ptr<Signals> signals(row.signalled ? new Signals : nullptr);
+            EXPECT_EQ(Exchange({strSP_REQUEST_SETTINGS}, 524), row.reply);
+        }
+        EXPECT_EQ(Signals::gCaught > 0, row.signalled);
         EXPECT_EQ(server.Stop(), 0);
         std::string text = ReadWholeFile(HostWiden(log.c_str()));
         EXPECT_NE(text.find(row.logged), std::string::npos) << text;

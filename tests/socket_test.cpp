@@ -63,6 +63,8 @@ TEST_F(SocketTest, SendsTheWholeFrameAndReadsTheReply)
     EXPECT_EQ(s_.mFdset.fd_count, 1u);
     EXPECT_EQ(s_.mFdset.fd_array[0], s_.mSocket);
     std::string frame("PCAC\0\0\0\x05\0\x03" "100", 13);
+    EXPECT_EQ(CSocketSend(&s_, frame.data(), 0), -1);  // nothing to send
+    EXPECT_EQ(CSocketSend(&s_, frame.data(), -1), -1);
     EXPECT_EQ(CSocketSend(&s_, frame.data(), 13), 1);
     EXPECT_EQ(Read(3), "200");  // the rest stays queued
     EXPECT_EQ(Read(521), std::string(521, 'p'));

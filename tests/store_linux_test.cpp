@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -61,28 +62,54 @@ TEST_F(StoreFaultTest, StoreFailuresAreReportedAndLeaveTheValue)
     EXPECT_EQ(memcmp(raw.data(), &first, sizeof first), 0);
 }
 
-// A line the spooler refuses is reported; the other lines still go out and
-// the passwords are still emptied.
-TEST_F(StoreFaultTest, FailedTicketLineIsReported)
+// The first `lines` lines of a ticket block, then `bytes` bytes of the next.
+std::string Prefix(const std::string& block, size_t lines, size_t bytes)
 {
+    size_t at = 0;
+    for (size_t i = 0, end; i < lines && (end = block.find("\r\n", at)) != std::string::npos; i++) at = end + 2;
+    return block.substr(0, at + bytes);
+}
+
+// A short count continues its line; a failure or a zero count ends the
+// block and is reported. The passwords are emptied whatever reached the port.
+TEST_F(StoreFaultTest, TicketLinesOnASpoolerThatWritesLessOrFails)
+{
+    struct Row {
+        const char* what;
+        DWORD shortAt, shortBytes, failAt;  // the block's WritePrinter calls, 1 its first
+        bool ok;
+        size_t lines, bytes;  // what reaches the port: whole lines, then part of the next
+    };
+    const Row rows[] = {
+        {"a short write is continued", 3, 5, 0, true, 46, 0},
+        {"one byte of the first line", 1, 1, 0, true, 46, 0},
+        {"a zero count ends the block", 5, 0, 0, false, 4, 0},
+        {"a failure ends the block", 0, 0, 5, false, 4, 0},
+        {"a failure while a line is continued", 3, 5, 4, false, 2, 5},
+    };
     _OEM_PRIVDEVMODE r;
     memset(&r, 0, sizeof r);
     SetDefaultPralixOptions(&r);
     r.password[0] = 'p';
-    r.password[1] = 0;
-    ASSERT_EQ(SetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
     TestPrinter printer(driver_.Name());
+    ASSERT_EQ(SetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
     printer.StartJob(TEXT("ticket.ps"));
-    StandinFailWritePrinterCall(5);
-    EXPECT_FALSE(AddPralixOptions(printer.handle()));
-    StandinFailWritePrinterCall(0);
-    std::string block = printer.EndJobAndRead();
-    EXPECT_EQ(block.find("%%PRALIX: CorrectRGB"), std::string::npos);  // the fifth line
-    EXPECT_NE(block.find("%%PRALIX: Screening off\r\n%%PRALIX: Gamma 4"), std::string::npos);
-    EXPECT_NE(block.find("%%PRALIX: DocComment \r\n"), std::string::npos);
-    _OEM_PRIVDEVMODE after;
-    GetUserInfo(&after, nullptr, driver_.Name().c_str());
-    EXPECT_EQ(after.password[0], 0);
+    ASSERT_TRUE(AddPralixOptions(printer.handle()));
+    const std::string whole = printer.EndJobAndRead();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(SetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
+        printer.StartJob(TEXT("ticket.ps"));
+        StandinShortWritePrinterCall(row.shortAt, row.shortBytes);
+        StandinFailWritePrinterCall(row.failAt);
+        EXPECT_EQ(AddPralixOptions(printer.handle()) != FALSE, row.ok);
+        StandinShortWritePrinterCall(0, 0);
+        StandinFailWritePrinterCall(0);
+        EXPECT_EQ(printer.EndJobAndRead(), Prefix(whole, row.lines, row.bytes));
+        _OEM_PRIVDEVMODE after;
+        GetUserInfo(&after, nullptr, driver_.Name().c_str());
+        EXPECT_EQ(after.password[0], 0);
+    }
 }
 
 }  // namespace

@@ -48,6 +48,10 @@ BOOL StandinWindowRect(HWND window, StandinRect* rect);
 // Makes the n-th WritePrinter call from now on fail (1 is the next call);
 // 0 clears the fault.
 void StandinFailWritePrinterCall(DWORD n);
+// Makes the n-th WritePrinter call from now on write only its first `bytes`
+// bytes (none for 0) and succeed with that count, as a spooler may; 0 clears
+// it.
+void StandinShortWritePrinterCall(DWORD n, DWORD bytes);
 
 // Makes DisableThreadLibraryCalls fail as it does for a module with static
 // thread-local storage.

@@ -42,14 +42,19 @@ struct PrinterHandle {
     std::shared_ptr<Job> job;
 };
 
+// A fault of one WritePrinter call: the `at`-th call since it was set.
+struct WriteFault {
+    DWORD calls, at;  // at 0: none
+    DWORD bytes;      // what a short write writes
+};
+
 struct Spooler {
     std::mutex lock;
     std::set<std::u16string> drivers;
     std::map<std::u16string, std::shared_ptr<Printer>> printers;
     std::set<PrinterHandle*> handles;
     DWORD nextJobId = 1;
-    DWORD writeCalls = 0;
-    DWORD failWriteAt = 0;
+    WriteFault failWrite = {}, shortWrite = {};
     unsigned long long nullBytes = 0;
 };
 
@@ -188,6 +193,15 @@ bool Deliver(Job& job, const Printer& printer)
     return (fclose(out) == 0) && ok;
 }
 
+// Counts the call; true when it is the one the fault hits.
+bool Hits(WriteFault& f) { return f.at && ++f.calls == f.at; }
+
+void SetFault(WriteFault& f, DWORD n, DWORD bytes)
+{
+    std::lock_guard<std::mutex> lock(Spl().lock);
+    f = WriteFault{0, n, bytes};
+}
+
 void DropJob(PrinterHandle* h)
 {
     if (h->job && h->job->spool) fclose(h->job->spool);
@@ -288,12 +302,13 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (++Spl().writeCalls == Spl().failWriteAt ||
-        (h->job->spool ? fwrite(buf, 1, cbBuf, h->job->spool) != cbBuf : (Spl().nullBytes += cbBuf, false))) {
+    bool fail = Hits(Spl().failWrite);
+    DWORD n = Hits(Spl().shortWrite) ? std::min(cbBuf, Spl().shortWrite.bytes) : cbBuf;
+    if (fail || (h->job->spool ? fwrite(buf, 1, n, h->job->spool) != n : (Spl().nullBytes += n, false))) {
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;
     }
-    *pcWritten = cbBuf;
+    *pcWritten = n;
     return TRUE;
 }
 
@@ -397,11 +412,8 @@ unsigned long long StandinNullPortBytes(void)
     return Spl().nullBytes;
 }
 
-void StandinFailWritePrinterCall(DWORD n)
-{
-    std::lock_guard<std::mutex> lock(Spl().lock);
-    Spl().writeCalls = 0;
-    Spl().failWriteAt = n;
-}
+void StandinFailWritePrinterCall(DWORD n) { SetFault(Spl().failWrite, n, 0); }
+
+void StandinShortWritePrinterCall(DWORD n, DWORD bytes) { SetFault(Spl().shortWrite, n, bytes); }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 
@@ -22,6 +23,22 @@ int ConnectError(int fd)
     int err = 0;
     socklen_t len = sizeof err;
     return getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 ? err : errno;
+}
+
+// poll for up to ms milliseconds (-1: no limit) as Winsock's select waits,
+// which no signal interrupts: after a signal it waits again for the time left.
+int PollWhole(pollfd* fds, nfds_t n, int ms)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        int rc = poll(fds, n, ms);
+        if (rc >= 0 || errno != EINTR) return rc;
+        if (ms > 0) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            ms = left > 0 ? static_cast<int>(left) : 0;
+        }
+    }
 }
 
 }  // namespace
@@ -76,7 +93,7 @@ int select(int, winsock_fd_set* readfds, winsock_fd_set* writefds, winsock_fd_se
         for (UINT i = 0; e.set && i < e.set->fd_count && i < FD_SETSIZE_WINSOCK; i++)
             fds[n++] = pollfd{static_cast<int>(e.set->fd_array[i]), e.events, 0};
     int ms = timeout ? static_cast<int>(timeout->tv_sec * 1000 + timeout->tv_usec / 1000) : -1;
-    int rc = poll(fds, static_cast<nfds_t>(n), ms);
+    int rc = PollWhole(fds, static_cast<nfds_t>(n), ms);
     if (rc < 0) return Fail(errno);
     int ready = 0, k = 0;
     for (int which = 0; which < 3; which++) {

@@ -28,8 +28,9 @@ void CAppConstructor(CAppDataMembers* pCappData)
     CSocketConstructor(&pCappData->mSocket);
     CSocketInitialize(&pCappData->mSocket);  // a failure shows as every connect failing
     pCappData->mIdentOptions = nullptr;
-    pCappData->mSecureOptions.bUserID = pCappData->mSecureOptions.bPassword = 0;
-    pCappData->mSecureOptions.bAcctNumber = pCappData->mSecureOptions.bEnableSecurePrint = 0;
+    // No policy yet: nothing required, and no administrator's texts of an
+    // earlier run for a server that never sends its own.
+    memset(&pCappData->mSecureOptions, 0, sizeof pCappData->mSecureOptions);
     pCappData->mIpAddressChanged = 1;
     pCappData->mbIPAddressCancel = 0;
 }

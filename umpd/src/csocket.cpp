@@ -132,7 +132,7 @@ int CSocketConnectSocket(CSocketDataMembers* pCSocketData, const char* host, con
 
 int CSocketSend(CSocketDataMembers* pCSocketData, const void* inBuffer, int len)
 {
-    if (pCSocketData->mSocket == INVALID_SOCKET) return -1;
+    if (pCSocketData->mSocket == INVALID_SOCKET || len <= 0) return -1;
     const char* p = static_cast<const char*>(inBuffer);
     DWORD deadline = GetTickCount() + NetworkWaitMs();
     while (len > 0) {

@@ -22,7 +22,8 @@ int CSocketInitialize(CSocketDataMembers* pCSocketData);
 // (service name first, then a decimal number), within the network wait.
 // 1 connected, 0 on any failure.
 int CSocketConnectSocket(CSocketDataMembers* pCSocketData, const char* host, const char* port);
-// Sends all len bytes within the network wait: 1, or -1 on failure.
+// Sends all len bytes within the network wait: 1, or -1 on failure. Nothing
+// to send (len 0 or less) is a failure too: -1 at once.
 int CSocketSend(CSocketDataMembers* pCSocketData, const void* inBuffer, int len);
 // Receives len bytes, or fewer when the peer closes after sending some,
 // within the network wait: the count (at least 1), or -1 when nothing came.

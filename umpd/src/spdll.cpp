@@ -43,6 +43,13 @@ bool OpenRequest(FlowRun* run)
     return run->bReturnValue == 1;
 }
 
+// Sends the request frame built in the run; one that could not be built
+// (-1) is never sent and ends the run as unexpected.
+int16_t SendFrame(FlowRun* run, int16_t msgLength)
+{
+    return msgLength > 0 ? CAppSend(&gTheApp, run->pralixConBuffer, msgLength) : STEP_UNEXPECTED;
+}
+
 // Step 404: the server reached, or the run ends.
 int16_t StepConnect(FlowRun* run)
 {
@@ -83,7 +90,7 @@ int16_t StepSettings(FlowRun* run)
     if (OpenRequest(run)) {
         memcpy(run->buffer, strSP_REQUEST_SETTINGS, sizeof strSP_REQUEST_SETTINGS);
         int16_t msgLength = WritePralixConField(run->buffer, run->pralixConBuffer, CODE_SIZE, 1);
-        code = CAppSend(&gTheApp, run->pralixConBuffer, msgLength);
+        code = SendFrame(run, msgLength);
     }
     code = ReplyCode(run, code);
     if (code == REPLY_POLICY) code = TakePolicy(run);
@@ -126,7 +133,7 @@ int16_t StepValidate(FlowRun* run)
         CAppAppendUserInfoOntoString(&gTheApp, run->buffer, BUFFER_SIZE);
         int16_t lineLength = static_cast<int16_t>(strlen(run->buffer));
         int16_t msgLength = WritePralixConField(run->buffer, run->pralixConBuffer, lineLength, 1);
-        code = CAppSend(&gTheApp, run->pralixConBuffer, msgLength);
+        code = SendFrame(run, msgLength);
     }
     code = ReplyCode(run, code);
     if (code == REPLY_ACCEPTED) {

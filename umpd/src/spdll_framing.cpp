@@ -13,7 +13,10 @@ int16_t msgIndex = 0;  // body bytes written to the frame being built
 int16_t WritePralixConField(const void* pInData, void* outBuffer, int16_t numberOfBytes, int bMsgDone)
 {
     auto* out = static_cast<unsigned char*>(outBuffer);
-    if (numberOfBytes < 0 || msgIndex + 2 + numberOfBytes > FRAME_BODY_MAX) return -1;
+    if (numberOfBytes < 0 || msgIndex + 2 + numberOfBytes > FRAME_BODY_MAX) {
+        msgIndex = 0;  // the frame is dropped: the next one starts afresh
+        return -1;
+    }
     LittleToBigEndian(&numberOfBytes, out + msgIndex, 2);
     msgIndex = static_cast<int16_t>(msgIndex + 2);
     if (numberOfBytes) memcpy(out + msgIndex, pInData, static_cast<size_t>(numberOfBytes));

@@ -17,8 +17,8 @@ const int FRAME_BODY_MAX = FRAME_BUFFER_SIZE - FRAME_HEADER_SIZE;
 // Appends one field to the frame under construction in outBuffer (a buffer
 // of FRAME_BUFFER_SIZE bytes); with bMsgDone it completes the frame. Returns
 // numberOfBytes, or with bMsgDone the whole frame's length. A field that
-// would not fit the body (or a negative length) is refused with -1 and the
-// frame left as it was.
+// would not fit the body (or a negative length) is refused with -1 and drops
+// the frame: the position is back at its start.
 int16_t WritePralixConField(const void* pInData, void* outBuffer, int16_t numberOfBytes, int bMsgDone);
 
 // Writes the inNumberOfBytes bytes of the input in reverse order: a number in

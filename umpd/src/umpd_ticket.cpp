@@ -130,15 +130,24 @@ struct TicketOutput {
     bool ok;
 };
 
-// Sends one line: its text, then CR LF, in one WritePrinter call.
+// Sends one line, its text then CR LF, as every write of the job goes: a
+// short count is continued; a failure or a zero count ends the block, so no
+// later line runs into a partial one.
 void WriteLine(TicketOutput* out, const char* text)
 {
+    if (!out->ok) return;
     char cValue[LINE_SIZE];
     int len = snprintf(cValue, sizeof cValue, "%s\r\n", text);
     if (len < 0 || static_cast<size_t>(len) >= sizeof cValue) len = static_cast<int>(sizeof cValue) - 1;
-    DWORD bufWritten = 0;
-    if (!SplWritePrinter(out->hPrinter, cValue, static_cast<DWORD>(len), &bufWritten) || bufWritten != DWORD(len))
-        out->ok = false;
+    char* p = cValue;
+    DWORD left = static_cast<DWORD>(len);
+    while (left > 0 && out->ok) {
+        DWORD bufWritten = 0;
+        out->ok = SplWritePrinter(out->hPrinter, p, left, &bufWritten) && bufWritten > 0;
+        bufWritten = bufWritten < left ? bufWritten : left;
+        p += bufWritten;
+        left -= bufWritten;
+    }
 }
 
 // in: a row and the options; out: the row's line, if it has one.
