@@ -12,16 +12,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 
 namespace {
 
 const int WAIT_MS = 10000;
 
-// Accepts one connection on 127.0.0.1 and returns what it sent until it closed.
+// Accepts one connection on 127.0.0.1 and returns what it sent until it
+// closed; counts the bytes as they come. dropAfter: closes the connection
+// once that many bytes came (0: never); acceptMs: how long it waits for one.
 class LoopbackPrinter {
 public:
-    LoopbackPrinter()
+    explicit LoopbackPrinter(size_t dropAfter = 0, int acceptMs = WAIT_MS) : dropAfter_(dropAfter), acceptMs_(acceptMs)
     {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a = {};
@@ -38,12 +41,18 @@ public:
 
     WString Port() const { return Wide("127.0.0.1:" + std::to_string(port_)); }
     std::string Received() { return received_.get(); }
+    // Waits (bounded) until n bytes came; false when they did not.
+    bool Got(size_t n)
+    {
+        for (int i = 0; i < WAIT_MS / 10 && count_ < n; i++) usleep(10000);
+        return count_ >= n;
+    }
 
 private:
     std::string Receive()
     {
         pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, WAIT_MS) != 1) return "(no connection)";
+        if (poll(&p, 1, acceptMs_) != 1) return "(no connection)";
         int c = accept(fd_, nullptr, nullptr);
         std::string data;
         char buf[4096];
@@ -52,17 +61,24 @@ private:
             ssize_t n = recv(c, buf, sizeof buf, 0);
             if (n <= 0) break;
             data.append(buf, static_cast<size_t>(n));
+            count_ = data.size();
+            if (dropAfter_ && data.size() >= dropAfter_) break;
         }
         close(c);
         return data;
     }
 
+    size_t dropAfter_;
+    int acceptMs_;
+    std::atomic<size_t> count_{0};
     int fd_ = -1;
     unsigned short port_ = 0;
     std::future<std::string> received_;
 };
 
-TEST(StandinSpooler, RawTcpPortReceivesTheJobWhenItEnds)
+// A job on a TCP port streams: each write is on the wire before the job
+// ends, and the end waits until the printer has read it all.
+TEST(StandinSpooler, RawTcpPortStreamsEachWrite)
 {
     LoopbackPrinter server;
     TestPrinter printer(TEXT("Pralix PS"), server.Port());
@@ -70,11 +86,13 @@ TEST(StandinSpooler, RawTcpPortReceivesTheJobWhenItEnds)
     std::string job(100000, 'x');
     DWORD written = 0;
     ASSERT_TRUE(WritePrinter(printer.handle(), &job[0], static_cast<DWORD>(job.size()), &written));
-    printer.EndJobAndRead();
-    EXPECT_EQ(server.Received(), job);
+    EXPECT_TRUE(server.Got(job.size())) << "the bytes waited for the job's end";
+    ASSERT_TRUE(WritePrinter(printer.handle(), &job[0], 10, &written));
+    EXPECT_TRUE(EndDocPrinter(printer.handle()));
+    EXPECT_EQ(server.Received(), job + job.substr(0, 10));
 }
 
-TEST(StandinSpooler, UnreachableTcpPortFailsTheJobsEnd)
+std::string PortNobodyListensOn()
 {
     int probe = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = {};
@@ -83,10 +101,45 @@ TEST(StandinSpooler, UnreachableTcpPortFailsTheJobsEnd)
     socklen_t len = sizeof a;
     bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
     getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-    close(probe);  // a port nobody listens on
-    TestPrinter printer(TEXT("Pralix PS"), Wide("127.0.0.1:" + std::to_string(ntohs(a.sin_port))));
-    printer.StartJob(TEXT("net.ps"));
-    EXPECT_FALSE(EndDocPrinter(printer.handle()));
+    close(probe);
+    return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+}
+
+// The connection opens at the first write: a job ended or aborted before
+// it opens none. A port that refuses, or a connection that drops, fails the
+// write that meets it and the job's end.
+TEST(StandinSpooler, RawTcpPortFailuresReachTheWriter)
+{
+    {
+        LoopbackPrinter server(0, 300);  // the jobs below end before it looks
+        TestPrinter printer(TEXT("Pralix PS"), server.Port());
+        printer.StartJob(TEXT("refused.ps"));
+        AbortPrinter(printer.handle());
+        printer.StartJob(TEXT("empty.ps"));
+        EXPECT_TRUE(EndDocPrinter(printer.handle()));
+        EXPECT_EQ(server.Received(), "(no connection)");
+    }
+    {
+        TestPrinter printer(TEXT("Pralix PS"), Wide(PortNobodyListensOn()));
+        printer.StartJob(TEXT("net.ps"));
+        DWORD written = 0;
+        char byte = 'x';
+        EXPECT_FALSE(WritePrinter(printer.handle(), &byte, 1, &written));
+        EXPECT_EQ(written, 0u);
+        EXPECT_FALSE(EndDocPrinter(printer.handle()));
+    }
+    {
+        LoopbackPrinter server(1000);
+        TestPrinter printer(TEXT("Pralix PS"), server.Port());
+        printer.StartJob(TEXT("dropped.ps"));
+        std::string chunk(65536, 'y');
+        DWORD written = 0;
+        bool failed = false;
+        for (int i = 0; i < 1000 && !failed; i++)  // at most 64 MiB
+            failed = !WritePrinter(printer.handle(), &chunk[0], static_cast<DWORD>(chunk.size()), &written);
+        EXPECT_TRUE(failed) << "a dropped connection was not reported";
+        EXPECT_FALSE(EndDocPrinter(printer.handle()));
+    }
 }
 
 INT_PTR NoProc(HWND, UINT, WPARAM, LPARAM) { return 0; }

@@ -29,6 +29,18 @@ Fn GetProc(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// The library's spooler hooks, looked up in a loaded module.
+struct SpoolerHooks {
+    HANDLE(WINAPI* startDoc)(HANDLE, DWORD);
+    BOOL(WINAPI* writePrinter)(HANDLE, LPVOID, DWORD, LPDWORD);
+    void(WINAPI* endDoc)(HANDLE);
+    void(WINAPI* close)(HANDLE);
+    void(WINAPI* abort)(HANDLE);
+};
+
+// False when the module lacks one of them.
+bool LoadSpoolerHooks(HMODULE lib, SpoolerHooks* hooks);
+
 // The directory of the running program, with its trailing separator.
 WString ExecutableDirectory();
 

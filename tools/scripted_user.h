@@ -45,13 +45,23 @@ struct SeenDialog {
     std::vector<ControlView> controls;  // as the dialog appeared
 };
 
-class ScriptedUser {
+// Whoever answers the library's dialogs and message boxes through a driver.
+class DialogUser {
+public:
+    virtual ~DialogUser() {}
+    // Acts on a dialog until it has ended.
+    virtual void AnswerDialog(Screen& screen) = 0;
+    // Told of a message box, which the driver then acknowledges with OK.
+    virtual void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly) = 0;
+};
+
+class ScriptedUser : public DialogUser {
 public:
     // report: where each dialog and message box is told (null: nowhere).
     ScriptedUser(const std::vector<std::string>& lines, FILE* report);
 
-    void AnswerDialog(Screen& screen);
-    void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly);
+    void AnswerDialog(Screen& screen) override;
+    void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly) override;
 
     bool GaveUp();
     bool Holding();  // a dialog is held open now
@@ -78,7 +88,7 @@ std::vector<ControlView> ReadControls(HWND dialog);
 
 // Hands every dialog and message box of the process to `user` until
 // UninstallUser (one user at a time).
-void InstallUser(ScriptedUser* user);
+void InstallUser(DialogUser* user);
 void UninstallUser();
 
 // Reads answer lines from a file: blank lines and '#' comments left out.

@@ -37,16 +37,6 @@ struct Options {
     std::vector<std::string> answers;
 };
 
-typedef HANDLE(WINAPI* StartDocFn)(HANDLE, DWORD);
-typedef BOOL(WINAPI* WritePrinterFn)(HANDLE, LPVOID, DWORD, LPDWORD);
-typedef void(WINAPI* DriverFn)(HANDLE);
-
-struct Hooks {
-    StartDocFn startDoc;
-    WritePrinterFn writePrinter;
-    DriverFn endDoc, close, abort;
-};
-
 // The printer set up for one run, and its open job.
 struct Spool {
     HANDLE added = nullptr, printer = nullptr;
@@ -163,16 +153,6 @@ bool ParseArgs(const std::vector<WString>& args, Options* o)
     return true;
 }
 
-bool LoadHooks(HMODULE lib, Hooks* h)
-{
-    h->startDoc = GetProc<StartDocFn>(lib, "DrvSplStartDoc");
-    h->writePrinter = GetProc<WritePrinterFn>(lib, "DrvSplWritePrinter");
-    h->endDoc = GetProc<DriverFn>(lib, "DrvSplEndDoc");
-    h->close = GetProc<DriverFn>(lib, "DrvSplClose");
-    h->abort = GetProc<DriverFn>(lib, "DrvSplAbort");
-    return h->startDoc && h->writePrinter && h->endDoc && h->close && h->abort;
-}
-
 // Sets up a printer whose driver has the given name and whose port is the
 // output, and starts a job on it. False (with a message) on failure.
 bool StartSpool(const Options& o, Spool* s)
@@ -203,7 +183,7 @@ void RemoveSpool(Spool* s)
 }
 
 // Feeds the file through the hooks. Returns the exit code.
-int PrintJob(const Options& o, const Hooks& hooks, FILE* in, Spool* s)
+int PrintJob(const Options& o, const SpoolerHooks& hooks, FILE* in, Spool* s)
 {
     HANDLE hDriver = hooks.startDoc(s->printer, s->jobId);
     if (!hDriver) {
@@ -263,8 +243,8 @@ int HostMain(const std::vector<WString>& args)
     if (GetEnvironmentVariableA("UMPD_SPOOLER_DLL", chosen, sizeof chosen) == 0)
         SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
     HMODULE lib = LoadLibraryW(o.library.c_str());
-    Hooks hooks = {};
-    if (!lib || !LoadHooks(lib, &hooks)) {
+    SpoolerHooks hooks = {};
+    if (!lib || !LoadSpoolerHooks(lib, &hooks)) {
         fprintf(stderr, "umpd-spool: cannot load the hooks from %s (error %lu)\n", HostUtf8(o.library).c_str(),
                 static_cast<unsigned long>(GetLastError()));
         fclose(in);

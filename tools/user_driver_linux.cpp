@@ -27,19 +27,19 @@ private:
 void OnDialog(void* context, HWND dialog)
 {
     StandinScreen screen(dialog);
-    static_cast<ScriptedUser*>(context)->AnswerDialog(screen);
+    static_cast<DialogUser*>(context)->AnswerDialog(screen);
 }
 
 int OnMessage(void* context, HWND, LPCWSTR text, LPCWSTR caption, UINT type)
 {
-    static_cast<ScriptedUser*>(context)->AnswerMessage(HostUtf8(caption ? caption : TEXT("Error")),
+    static_cast<DialogUser*>(context)->AnswerMessage(HostUtf8(caption ? caption : TEXT("Error")),
                                                        HostUtf8(text ? text : TEXT("")), (type & 0xF) == MB_OK);
     return IDOK;
 }
 
 }  // namespace
 
-void InstallUser(ScriptedUser* user)
+void InstallUser(DialogUser* user)
 {
     StandinSetDialogUser(OnDialog, user);
     StandinSetMessageBoxUser(OnMessage, user);

@@ -75,7 +75,7 @@ private:
 bool IsOurDialog(HWND h) { return GetDlgItem(h, 1103) || GetDlgItem(h, 1108); }
 
 struct Watcher {
-    ScriptedUser* user = nullptr;
+    DialogUser* user = nullptr;
     std::atomic<bool> stop{false};
     std::thread thread;
     std::map<HWND, DWORD> answered;  // when each window was last answered
@@ -110,7 +110,7 @@ BOOL CALLBACK Visit(HWND h, LPARAM param)
 
 }  // namespace
 
-void InstallUser(ScriptedUser* user)
+void InstallUser(DialogUser* user)
 {
     UninstallUser();
     gWatcher = new Watcher;

@@ -62,6 +62,11 @@ void StandinFailDisableThreadLibraryCalls(BOOL fail);
 // directory); volatile keys under the runtime directory, which a restart clears.
 void StandinSetRegistryRoot(const char* directory);
 
+// Keeps the registry in this process's memory from now on: nothing on disk,
+// nothing shared with another process, gone when the process ends. Called
+// before any registry call.
+void StandinUseMemoryRegistry(void);
+
 // Makes every registry call of one kind fail with the given error until it is
 // cleared with ERROR_SUCCESS (a full disk, a locked-down key: CI runs as
 // root, so file permissions cannot make them fail).

@@ -2,7 +2,8 @@
 // type and data. Names compare without regard to case, as on Windows. Keys
 // created volatile live in a second tree under the runtime directory, which a
 // restart clears. A value is written whole or not at all (temporary file,
-// sync, rename). Also the security-descriptor calls and the local heap.
+// sync, rename); or, when a host asks for it, in the process's memory alone.
+// Also the security-descriptor calls and the local heap.
 #include <windows.h>
 #include <standin.h>
 
@@ -15,7 +16,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,15 @@ struct Key {
 std::mutex gRootLock;
 std::string gRoot;
 std::atomic<LONG> gFail[4];
+
+// The registry of one process alone, in memory: keys and values by path,
+// nothing on disk, nothing shared with another process.
+struct MemoryRegistry {
+    std::mutex lock;
+    std::set<std::string> keys;
+    std::map<std::string, std::vector<BYTE>> values;
+};
+std::atomic<MemoryRegistry*> gMemory{nullptr};
 
 std::string Root()
 {
@@ -90,8 +102,65 @@ bool SubPath(const std::string& base, LPCWSTR subKey, std::string* out)
 
 bool IsDir(const std::string& p)
 {
+    if (MemoryRegistry* m = gMemory.load()) {
+        std::lock_guard<std::mutex> hold(m->lock);
+        return m->keys.count(p) != 0;
+    }
     std::error_code ec;
     return fs::is_directory(p, ec);
+}
+
+// Creates a key's directory and its parents; false when it cannot.
+bool MakeDirs(const std::string& p)
+{
+    if (MemoryRegistry* m = gMemory.load()) {
+        std::lock_guard<std::mutex> hold(m->lock);
+        for (size_t slash = p.find('/', 1); slash != std::string::npos; slash = p.find('/', slash + 1))
+            m->keys.insert(p.substr(0, slash));
+        m->keys.insert(p);
+        return true;
+    }
+    std::error_code ec;
+    fs::create_directories(p, ec);
+    return !ec;
+}
+
+// A value's whole file (type and data); false when there is none.
+bool ReadWhole(const std::string& path, std::vector<BYTE>* bytes)
+{
+    if (MemoryRegistry* m = gMemory.load()) {
+        std::lock_guard<std::mutex> hold(m->lock);
+        auto it = m->values.find(path);
+        if (it == m->values.end()) return false;
+        *bytes = it->second;
+        return true;
+    }
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    BYTE buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
+    fclose(f);
+    return true;
+}
+
+// Removes a key with its values; ERROR_KEY_HAS_CHILDREN when it has sub-keys.
+LONG RemoveKey(const std::string& dir)
+{
+    if (MemoryRegistry* m = gMemory.load()) {
+        std::lock_guard<std::mutex> hold(m->lock);
+        auto below = m->keys.lower_bound(dir + "/");
+        if (below != m->keys.end() && below->compare(0, dir.size() + 1, dir + "/") == 0) return ERROR_KEY_HAS_CHILDREN;
+        m->keys.erase(dir);
+        for (auto it = m->values.lower_bound(dir + "/"); it != m->values.end() && it->first.compare(0, dir.size() + 1, dir + "/") == 0;)
+            it = m->values.erase(it);
+        return ERROR_SUCCESS;
+    }
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        if (entry.is_directory()) return ERROR_KEY_HAS_CHILDREN;
+    fs::remove_all(dir, ec);
+    return ec ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
 bool Resolve(HKEY h, Key* out)
@@ -117,6 +186,12 @@ std::string ValueFile(const Key& k, LPCWSTR name)
 
 bool WriteWhole(const std::string& path, const std::vector<BYTE>& bytes)
 {
+    if (MemoryRegistry* m = gMemory.load()) {
+        std::lock_guard<std::mutex> hold(m->lock);
+        if (!m->keys.count(path.substr(0, path.rfind('/')))) return false;
+        m->values[path] = bytes;
+        return true;
+    }
     static std::atomic<unsigned> serial{0};
     std::string tmp = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(serial++);
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -141,6 +216,12 @@ void StandinSetRegistryRoot(const char* directory)
 }
 
 void StandinFailRegistryCall(StandinRegistryCall call, LONG error) { gFail[call] = error; }
+
+void StandinUseMemoryRegistry(void)
+{
+    static MemoryRegistry memory;
+    gMemory = &memory;
+}
 
 LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR subKey, DWORD, REGSAM, PHKEY result)
 {
@@ -174,9 +255,7 @@ LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR subKey, DWORD, LPWSTR, DWORD opti
     std::string parent = rel.substr(0, rel.rfind('/') == std::string::npos ? 0 : rel.rfind('/'));
     if (!isVolatile && !parent.empty() && !IsDir(Root() + "/" + parent) && IsDir(VolatileRoot() + "/" + parent))
         return ERROR_CHILD_MUST_BE_VOLATILE;
-    std::error_code ec;
-    fs::create_directories(TreeOf(isVolatile) + "/" + rel, ec);
-    if (ec) return ERROR_ACCESS_DENIED;
+    if (!MakeDirs(TreeOf(isVolatile) + "/" + rel)) return ERROR_ACCESS_DENIED;
     *result = NewHandle(rel, isVolatile);
     if (disposition) *disposition = REG_CREATED_NEW_KEY;
     return ERROR_SUCCESS;
@@ -189,14 +268,8 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR name, LPDWORD, LPDWORD type, LPB
     Key k;
     if (!Resolve(hKey, &k) || hKey == HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
     if (data && !cbData) return ERROR_INVALID_PARAMETER;
-    FILE* f = fopen(ValueFile(k, name).c_str(), "rb");
-    if (!f) return ERROR_FILE_NOT_FOUND;
     std::vector<BYTE> bytes;
-    BYTE buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-    if (bytes.size() < 4) return ERROR_FILE_NOT_FOUND;
+    if (!ReadWhole(ValueFile(k, name), &bytes) || bytes.size() < 4) return ERROR_FILE_NOT_FOUND;
     DWORD size = static_cast<DWORD>(bytes.size() - 4);
     if (type) memcpy(type, bytes.data(), 4);
     LONG rc = ERROR_SUCCESS;
@@ -226,12 +299,7 @@ LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR subKey)
     if (rc != ERROR_SUCCESS) return rc;
     Key k = *reinterpret_cast<Key*>(h);
     RegCloseKey(h);
-    std::string dir = TreeOf(k.isVolatile) + "/" + k.relPath;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec))
-        if (entry.is_directory()) return ERROR_KEY_HAS_CHILDREN;
-    fs::remove_all(dir, ec);
-    return ec ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    return RemoveKey(TreeOf(k.isVolatile) + "/" + k.relPath);
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey)

@@ -1,6 +1,8 @@
 // The print spooler: drivers, printers whose port is a file or a raw TCP
-// printer ("host:port"), and jobs spooled to a temporary file that reaches the
-// port when the document ends, as a local spooler delivers it.
+// printer ("host:port"). A file port's job is spooled to a temporary file
+// that reaches the port when the document ends, as a local spooler delivers
+// it; a TCP port's job streams: the connection opens at its first write and
+// every write is sent as it comes.
 #include <winspool.h>
 #include <standin.h>
 
@@ -30,11 +32,21 @@ struct Printer {
     std::u16string name, driver, port;
 };
 
+// The connection of a job on a TCP port; its own lock, so a job's network
+// wait never holds the spooler's lock.
+struct Stream {
+    std::mutex lock;
+    std::string host, service;
+    int fd = -1;  // -1 until the first write
+    bool broken = false;
+};
+
 struct Job {
     DWORD id;
     std::u16string document;
     bool hasDocument;
-    FILE* spool;  // null for the null port: bytes are counted, not kept
+    FILE* spool;  // null for the null port and TCP ports
+    std::shared_ptr<Stream> stream;  // TCP ports only
 };
 
 struct PrinterHandle {
@@ -170,23 +182,47 @@ bool SendAll(int fd, const char* data, size_t n)
     return true;
 }
 
+// Sends one write of a streamed job, connecting first if it is the first.
+// False when the printer cannot be reached or the connection broke.
+bool StreamWrite(Stream& st, const void* data, size_t n)
+{
+    std::lock_guard<std::mutex> hold(st.lock);
+    if (!st.broken && st.fd < 0) st.fd = ConnectTcp(st.host, st.service);
+    st.broken = st.broken || st.fd < 0 || !SendAll(st.fd, static_cast<const char*>(data), n);
+    return !st.broken;
+}
+
+// The end of a streamed job: the printer is told no more comes, and has read
+// it all when it closes its side (bounded). Aborted jobs just close.
+bool StreamEnd(Stream& st, bool complete)
+{
+    std::lock_guard<std::mutex> hold(st.lock);
+    if (st.fd < 0) return !st.broken;
+    bool ok = !st.broken;
+    if (complete && ok) {
+        ok = shutdown(st.fd, SHUT_WR) == 0;
+        char drain[4096];
+        while (ok && WaitFd(st.fd, POLLIN)) {
+            ssize_t got = recv(st.fd, drain, sizeof drain, 0);
+            if (got == 0) break;
+            if (got < 0 && errno != EINTR && errno != EAGAIN) ok = false;
+        }
+    }
+    close(st.fd);
+    st.fd = -1;
+    return ok;
+}
+
 // Copies the spooled job to the printer's port.
 bool Deliver(Job& job, const Printer& printer)
 {
+    if (job.stream) return StreamEnd(*job.stream, true);
     if (!job.spool) return true;
-    std::string port = Utf8(printer.port), host, service;
+    std::string port = Utf8(printer.port);
     rewind(job.spool);
     char buf[65536];
     size_t n;
     bool ok = true;
-    if (SplitHostPort(port, host, service)) {
-        int fd = ConnectTcp(host, service);
-        if (fd < 0) return false;
-        while (ok && (n = fread(buf, 1, sizeof buf, job.spool)) > 0) ok = SendAll(fd, buf, n);
-        shutdown(fd, SHUT_WR);
-        close(fd);
-        return ok;
-    }
     FILE* out = fopen(port.c_str(), "wb");
     if (!out) return false;
     while (ok && (n = fread(buf, 1, sizeof buf, job.spool)) > 0) ok = fwrite(buf, 1, n, out) == n;
@@ -202,10 +238,23 @@ void SetFault(WriteFault& f, DWORD n, DWORD bytes)
     f = WriteFault{0, n, bytes};
 }
 
-void DropJob(PrinterHandle* h)
+// Caller holds the lock. Takes the handle's job away from it.
+std::shared_ptr<Job> TakeJob(PrinterHandle* h)
 {
-    if (h->job && h->job->spool) fclose(h->job->spool);
+    std::shared_ptr<Job> job = h->job;
     h->job.reset();
+    return job;
+}
+
+// Without the lock: delivers the job (or not) and lets go of its spool file
+// and connection. False when the delivery failed.
+bool FinishJob(Job& job, const Printer& printer, bool deliver)
+{
+    bool ok = !deliver || Deliver(job, printer);
+    if (job.spool) fclose(job.spool);
+    job.spool = nullptr;
+    if (job.stream) StreamEnd(*job.stream, false);
+    return ok;
 }
 
 }  // namespace
@@ -282,29 +331,41 @@ DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD level, LPBYTE info)
         SetLastError(ERROR_INVALID_PRINTER_STATE);
         return 0;
     }
-    FILE* spool = IsNullPort(h->printer->port) ? nullptr : tmpfile();
-    if (!spool && !IsNullPort(h->printer->port)) {
+    auto stream = std::make_shared<Stream>();
+    if (!SplitHostPort(Utf8(h->printer->port), stream->host, stream->service)) stream.reset();
+    FILE* spool = IsNullPort(h->printer->port) || stream ? nullptr : tmpfile();
+    if (!spool && !IsNullPort(h->printer->port) && !stream) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
     auto* di = reinterpret_cast<DOC_INFO_1W*>(info);
-    h->job = std::make_shared<Job>(Job{Spl().nextJobId++, Str(di->pDocName), di->pDocName != nullptr, spool});
+    h->job = std::make_shared<Job>(Job{Spl().nextJobId++, Str(di->pDocName), di->pDocName != nullptr, spool, stream});
     return h->job->id;
 }
 
+// A streamed job's bytes are sent outside the spooler's lock.
 BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWritten)
 {
-    std::lock_guard<std::mutex> lock(Spl().lock);
-    if (pcWritten) *pcWritten = 0;
-    PrinterHandle* h = Lookup(hPrinter, true);
-    if (!h) return FALSE;
-    if (!pcWritten || (!buf && cbBuf)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    std::shared_ptr<Stream> stream;
+    DWORD n = 0;
+    {
+        std::lock_guard<std::mutex> lock(Spl().lock);
+        if (pcWritten) *pcWritten = 0;
+        PrinterHandle* h = Lookup(hPrinter, true);
+        if (!h) return FALSE;
+        if (!pcWritten || (!buf && cbBuf)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        bool fail = Hits(Spl().failWrite);
+        n = Hits(Spl().shortWrite) ? std::min(cbBuf, Spl().shortWrite.bytes) : cbBuf;
+        stream = h->job->stream;
+        if (fail || (!stream && (h->job->spool ? fwrite(buf, 1, n, h->job->spool) != n : (Spl().nullBytes += n, false)))) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return FALSE;
+        }
     }
-    bool fail = Hits(Spl().failWrite);
-    DWORD n = Hits(Spl().shortWrite) ? std::min(cbBuf, Spl().shortWrite.bytes) : cbBuf;
-    if (fail || (h->job->spool ? fwrite(buf, 1, n, h->job->spool) != n : (Spl().nullBytes += n, false))) {
+    if (stream && n > 0 && !StreamWrite(*stream, buf, n)) {
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;
     }
@@ -312,13 +373,19 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
     return TRUE;
 }
 
+// The delivery runs outside the spooler's lock: a slow port holds no other job.
 BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
 {
-    std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Lookup(hPrinter, true);
-    if (!h) return FALSE;
-    bool ok = Deliver(*h->job, *h->printer);
-    DropJob(h);
+    std::shared_ptr<Job> job;
+    std::shared_ptr<Printer> printer;
+    {
+        std::lock_guard<std::mutex> lock(Spl().lock);
+        PrinterHandle* h = Lookup(hPrinter, true);
+        if (!h) return FALSE;
+        printer = h->printer;
+        job = TakeJob(h);
+    }
+    bool ok = FinishJob(*job, *printer, true);
     if (!ok) SetLastError(ERROR_WRITE_FAULT);
     return ok;
 }
@@ -326,10 +393,16 @@ BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
 // Deletes the job's spool file, as Windows documents it (Wine's keeps it).
 BOOL WINAPI AbortPrinter(HANDLE hPrinter)
 {
-    std::lock_guard<std::mutex> lock(Spl().lock);
-    PrinterHandle* h = Lookup(hPrinter, true);
-    if (!h) return FALSE;
-    DropJob(h);
+    std::shared_ptr<Job> job;
+    std::shared_ptr<Printer> printer;
+    {
+        std::lock_guard<std::mutex> lock(Spl().lock);
+        PrinterHandle* h = Lookup(hPrinter, true);
+        if (!h) return FALSE;
+        printer = h->printer;
+        job = TakeJob(h);
+    }
+    FinishJob(*job, *printer, false);
     return TRUE;
 }
 

@@ -150,6 +150,10 @@ void EncryptUserPassword(char* userPassword, size_t size);
 // True when every line reached the spooler. traceNotValid: say in the trace
 // when the stored value is not a record.
 BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid = false);
+// Sets an option as its ticket line names it ("Duplex", "LongEdgeBinding";
+// "OutputBin", "3"), the names compared without spaces and without regard to
+// case; the first choice of that text wins. False for an unknown option or choice.
+bool SetTicketOption(_OEM_PRIVDEVMODE* options, const char* key, const char* choice);
 // The trace line for a stored value that is not a record, of cbValue bytes.
 void TraceNotValid(DWORD cbValue);
 

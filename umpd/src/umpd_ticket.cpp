@@ -9,7 +9,9 @@
 
 #include <winspool.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -28,15 +30,20 @@ struct Choice {
 // One option line: the value picks a line from the choices; any other value
 // gives `otherwise`, or no line at all when that is null (never a repeat of
 // the line before, never undefined text). A format, when given, is filled
-// with the value instead.
+// with the value instead. `set` is the way back: a choice's value (or
+// otherwiseValue for the `otherwise` line) into the record.
 struct TicketRow {
     int32_t (*value)(const _OEM_PRIVDEVMODE&);
+    void (*set)(_OEM_PRIVDEVMODE&, int32_t);
     std::initializer_list<Choice> choices;
     const char* otherwise;
     const char* format;
+    int32_t otherwiseValue = 0;
 };
 
-#define FIELD(name) [](const _OEM_PRIVDEVMODE& o) -> int32_t { return o.name; }
+#define FIELD(name)                                                    \
+    [](const _OEM_PRIVDEVMODE& o) -> int32_t { return o.name; },       \
+        [](_OEM_PRIVDEVMODE& o, int32_t v) { o.name = static_cast<decltype(o.name)>(v); }
 #define FLAG(name, key) {FIELD(name), {{1, "%%PRALIX: " key " on"}}, "%%PRALIX: " key " off", nullptr}
 
 const TicketRow TICKET_ROWS[] = {
@@ -45,9 +52,13 @@ const TicketRow TICKET_ROWS[] = {
     {FIELD(rasterOption), {{0, "%%PRALIX: RasterHandling SaveRaster"}, {1, "%%PRALIX: RasterHandling DeleteRaster"},
                            {2, "%%PRALIX: RasterHandling DeleteRaster"}}, nullptr, nullptr},
     {FIELD(colorModel), {{0, "%%PRALIX: ColorModel CMYK"}, {1, "%%PRALIX: ColorModel Gray"}}, nullptr, nullptr},
-    {FIELD(printerMode), {{0, "%%PRALIX: Screening off"}}, "%%PRALIX: Screening on", nullptr},
+    {FIELD(printerMode), {{0, "%%PRALIX: Screening off"}}, "%%PRALIX: Screening on", nullptr, 1},
     // RGB correction: 1 off, 2 standard, 3 otherwise.
     {[](const _OEM_PRIVDEVMODE& o) -> int32_t { return o.enableRGB == 0 ? 1 : (o.bRGBStandard != 0 ? 2 : 3); },
+     [](_OEM_PRIVDEVMODE& o, int32_t v) {
+         o.enableRGB = v != 1;
+         o.bRGBStandard = v == 2;
+     },
      {{1, "%%PRALIX: CorrectRGB 1"}, {2, "%%PRALIX: CorrectRGB 2"}, {3, "%%PRALIX: CorrectRGB 3"}}, nullptr, nullptr},
     {FIELD(RGBGamma), {{0, "%%PRALIX: Gamma 1"}, {1, "%%PRALIX: Gamma 2"}, {2, "%%PRALIX: Gamma 3"},
                        {3, "%%PRALIX: Gamma 4"}, {4, "%%PRALIX: Gamma 5"}}, nullptr, nullptr},
@@ -58,7 +69,7 @@ const TicketRow TICKET_ROWS[] = {
                          {4, "%%PRALIX: RGBProfile RGB D65"}, {5, "%%PRALIX: RGBProfile sRGB"}}, nullptr, nullptr},
     {FIELD(RGBRendering), {{0, "%%PRALIX: RenderingStyle 1"}, {1, "%%PRALIX: RenderingStyle 2"},
                            {2, "%%PRALIX: RenderingStyle 3"}, {3, "%%PRALIX: RenderingStyle 4"}},
-     "%%PRALIX: RenderingStyle 5", nullptr},
+     "%%PRALIX: RenderingStyle 5", nullptr, 4},
     FLAG(enableCMYK, "CorrectCMYK"),
     {FIELD(pressProfile), {{0, "%%PRALIX: PressProfile 1"}, {1, "%%PRALIX: PressProfile 2"},
                            {2, "%%PRALIX: PressProfile 3"}, {3, "%%PRALIX: PressProfile 1001"},
@@ -81,6 +92,7 @@ const TicketRow TICKET_ROWS[] = {
     FLAG(saveAsTIFF, "SaveAsTIFF"),
     // The resolution only follows "SaveAsTIFF on".
     {[](const _OEM_PRIVDEVMODE& o) -> int32_t { return o.saveAsTIFF == 1 ? o.tiff_dpi : INT32_MIN; },
+     [](_OEM_PRIVDEVMODE& o, int32_t v) { o.tiff_dpi = v; },
      {{0, "%%PRALIX: SaveAsDPI 600"}, {1, "%%PRALIX: SaveAsDPI 300"}, {2, "%%PRALIX: SaveAsDPI 72"}}, nullptr, nullptr},
     FLAG(edgeSmoothing, "EdgeSmoothing"),
     FLAG(blackOverPrints, "BlackOverprint"),
@@ -110,9 +122,13 @@ const TicketRow TICKET_ROWS[] = {
     FLAG(rotatePages, "RotatePages"),
     // The imposition style counts only when imposition is on.
     {[](const _OEM_PRIVDEVMODE& o) -> int32_t { return o.bImposition == 0 ? INT32_MIN : o.sImpositionType; },
+     [](_OEM_PRIVDEVMODE& o, int32_t v) {
+         o.bImposition = v != INT32_MIN;
+         if (v != INT32_MIN) o.sImpositionType = v;
+     },
      {{0, "%%PRALIX: PBImposition SaddleStitch"}, {1, "%%PRALIX: PBImposition PerfectBound"},
       {2, "%%PRALIX: PBImposition Signature"}, {3, "%%PRALIX: PBImposition StepRepeat"},
-      {4, "%%PRALIX: PBImposition 2-up"}}, "%%PRALIX: PBImposition off", nullptr},
+      {4, "%%PRALIX: PBImposition 2-up"}}, "%%PRALIX: PBImposition off", nullptr, INT32_MIN},
     {FIELD(sSectionSize), {{0, "%%PRALIX: SS_SectionSize 0"}, {1, "%%PRALIX: SS_SectionSize 4"},
                            {2, "%%PRALIX: SS_SectionSize 8"}, {3, "%%PRALIX: SS_SectionSize 16"},
                            {4, "%%PRALIX: SS_SectionSize 32"}, {5, "%%PRALIX: SS_SectionSize 64"}}, nullptr, nullptr},
@@ -250,4 +266,69 @@ BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid)
     WriteTextLine(&out, "DocComment", userOptions.docComment);
     if (securePassword[0]) WritePasswordLine(&out, "SecurePassword", userOptions.securePassword);
     return out.ok;
+}
+
+namespace {
+
+// The text after "%%PRALIX: " of a line as the rows hold it ("%%%%" in a format).
+const char* AfterPrefix(const char* line)
+{
+    const char* p = strstr(line, "PRALIX: ");
+    return p ? p + 8 : line;
+}
+
+// Compares two names without their spaces and without regard to case.
+bool SameName(const char* a, size_t an, const char* b)
+{
+    const char* aEnd = a + an;
+    for (;; a++, b++) {
+        while (a < aEnd && *a == ' ') a++;
+        while (*b == ' ') b++;
+        if (a == aEnd || !*b) return a == aEnd && !*b;
+        if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b))) return false;
+    }
+}
+
+// True when the line is "%%PRALIX: key choice".
+bool LineNames(const char* line, const char* key, const char* choice)
+{
+    const char* text = AfterPrefix(line);
+    const char* space = strchr(text, ' ');
+    return space && SameName(text, static_cast<size_t>(space - text), key) && SameName(space + 1, strlen(space + 1), choice);
+}
+
+bool SetNumber(const TicketRow& row, _OEM_PRIVDEVMODE* o, const char* key, const char* choice)
+{
+    const char* text = AfterPrefix(row.format);
+    const char* space = strchr(text, ' ');
+    char* end = nullptr;
+    long v = strtol(choice, &end, 10);
+    if (!space || !SameName(text, static_cast<size_t>(space - text), key) || end == choice || *end || v < INT16_MIN ||
+        v > INT16_MAX)
+        return false;
+    row.set(*o, static_cast<int32_t>(v));
+    return true;
+}
+
+}  // namespace
+
+bool SetTicketOption(_OEM_PRIVDEVMODE* options, const char* key, const char* choice)
+{
+    for (const TicketRow& row : TICKET_ROWS) {
+        if (row.format) {
+            if (SetNumber(row, options, key, choice)) return true;
+            continue;
+        }
+        for (const Choice& c : row.choices) {
+            if (LineNames(c.line, key, choice)) {
+                row.set(*options, c.value);
+                return true;
+            }
+        }
+        if (row.otherwise && LineNames(row.otherwise, key, choice)) {
+            row.set(*options, row.otherwiseValue);
+            return true;
+        }
+    }
+    return false;
 }

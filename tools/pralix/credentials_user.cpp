@@ -1,0 +1,91 @@
+#include "credentials_user.h"
+
+#include "english/resource.h"
+
+namespace {
+
+std::string TextOf(const std::vector<ControlView>& controls, int id)
+{
+    for (const ControlView& c : controls)
+        if (c.id == id) return c.text;
+    return std::string();
+}
+
+bool Enabled(const std::vector<ControlView>& controls, int id)
+{
+    for (const ControlView& c : controls)
+        if (c.id == id) return c.visible && c.enabled;
+    return false;
+}
+
+// A field of the secure access dialog, its "Required" label and the credential for it.
+struct IdentityField {
+    int field, label;
+    std::string Credentials::*value;
+    bool RunSeen::*missing;
+};
+
+const IdentityField FIELDS[] = {
+    {IDC_USER_ID, IDC_USER_ID_LABEL, &Credentials::user, &RunSeen::identityMissing},
+    {IDC_PASSWORD, IDC_PASSWORD_LABEL, &Credentials::password, &RunSeen::identityMissing},
+    {IDC_ACCOUNT_NUMBER, IDC_ACCOUNT_NUMBER_LABEL, &Credentials::account, &RunSeen::accountMissing},
+};
+
+}  // namespace
+
+// Locked (OK disabled), or back after a rejection, or missing a required
+// credential: Cancel. Otherwise the credentials typed in and OK.
+void CredentialsUser::AnswerSecureAccess(Screen& screen)
+{
+    std::vector<ControlView> controls = screen.Controls();
+    bool cancel = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!Enabled(controls, IDOK)) seen_.locked = true;
+        cancel = !Enabled(controls, IDOK) || identityTyped_;
+        for (const IdentityField& f : FIELDS) {
+            bool missing = TextOf(controls, f.label) == required_ && (credentials_.*f.value).empty();
+            if (!cancel && missing) seen_.*f.missing = true;
+        }
+        cancel = cancel || seen_.identityMissing || seen_.accountMissing;
+        identityTyped_ = true;
+    }
+    if (cancel) {
+        screen.Click(IDCANCEL);
+        return;
+    }
+    for (const IdentityField& f : FIELDS)
+        if (!(credentials_.*f.value).empty()) screen.Type(f.field, credentials_.*f.value);
+    screen.Click(IDOK);
+}
+
+void CredentialsUser::AnswerDialog(Screen& screen)
+{
+    std::string caption = screen.Caption();
+    if (caption == "Secure Access") return AnswerSecureAccess(screen);
+    if (caption == "Validation Error") {
+        std::vector<ControlView> controls = screen.Controls();
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            seen_.rejected = TextOf(controls, IDC_INVALID_FIELDS);
+            seen_.adminMessage = TextOf(controls, IDC_ADMIN_MESSAGE);
+            seen_.adminEmail = TextOf(controls, IDC_ADMIN_EMAIL);
+        }
+        screen.Click(IDOK);
+        return;
+    }
+    // The server address comes from the device URI: no other is typed.
+    if (!screen.Click(IDCANCEL)) screen.Key(VK_ESCAPE);
+}
+
+void CredentialsUser::AnswerMessage(const std::string&, const std::string& text, bool)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    seen_.messages.push_back(text);
+}
+
+RunSeen CredentialsUser::Seen()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return seen_;
+}

@@ -1,0 +1,43 @@
+// The user of a backend run: answers the library's dialogs from the job's
+// credentials, as a person holding them would, and tells what the run showed.
+#pragma once
+
+#include "scripted_user.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct Credentials {
+    std::string user, password, account;  // UTF-8; empty: not given
+};
+
+// What the dialogs and message boxes of one run showed.
+struct RunSeen {
+    bool identityMissing = false;  // a required user ID or password was not given
+    bool accountMissing = false;   // a required account number was not given
+    bool locked = false;           // the secure access dialog came locked (the server's 403)
+    std::string rejected;          // the validation error dialog's rejected fields ("" none)
+    std::string adminMessage, adminEmail;
+    std::vector<std::string> messages;  // message box texts, in order
+};
+
+class CredentialsUser : public DialogUser {
+public:
+    // required: the label the secure access dialog shows at a required field.
+    CredentialsUser(const Credentials& credentials, const std::string& required)
+        : credentials_(credentials), required_(required)
+    {
+    }
+    void AnswerDialog(Screen& screen) override;
+    void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly) override;
+    RunSeen Seen();
+
+private:
+    void AnswerSecureAccess(Screen& screen);
+    Credentials credentials_;
+    std::string required_;
+    std::mutex lock_;
+    RunSeen seen_;
+    bool identityTyped_ = false;
+};
