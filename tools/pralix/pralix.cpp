@@ -15,9 +15,11 @@
 #include <standin.h>
 #include <winspool.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -195,9 +197,19 @@ bool StartSpool(const Uri& uri, const std::string& title, Spool* s)
 
 enum CopyResult { PRINTED, REFUSED, PORT_FAILED, READ_FAILED };
 
+// Whatever the input has now, up to CHUNK bytes (a pipe's bytes go on as
+// they come); 0 at its end, -1 when reading failed.
+ssize_t ReadSome(int fd, BYTE* buf)
+{
+    for (;;) {
+        ssize_t n = read(fd, buf, CHUNK);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
 // One copy of the job through the hooks: job start (validation), then the
-// data in chunks as it is read, never whole.
-CopyResult PrintCopy(const SpoolerHooks& hooks, Spool* s, FILE* in)
+// data as it is read, never whole.
+CopyResult PrintCopy(const SpoolerHooks& hooks, Spool* s, int in)
 {
     HANDLE h = hooks.startDoc(s->printer, s->jobId);
     if (!h) {
@@ -205,8 +217,8 @@ CopyResult PrintCopy(const SpoolerHooks& hooks, Spool* s, FILE* in)
         return REFUSED;
     }
     std::unique_ptr<BYTE[]> buf(new BYTE[CHUNK]);
-    size_t n;
-    while ((n = fread(buf.get(), 1, CHUNK, in)) > 0) {
+    ssize_t n;
+    while ((n = ReadSome(in, buf.get())) > 0) {
         DWORD written = 0;
         if (!hooks.writePrinter(h, buf.get(), static_cast<DWORD>(n), &written)) {
             hooks.close(h);
@@ -214,7 +226,7 @@ CopyResult PrintCopy(const SpoolerHooks& hooks, Spool* s, FILE* in)
             return PORT_FAILED;
         }
     }
-    bool readFailed = ferror(in) != 0;
+    bool readFailed = n < 0;
     hooks.endDoc(h);
     hooks.close(h);
     if (readFailed) {
@@ -252,8 +264,8 @@ int Run(const Args& args, const Uri& uri, HMODULE lib, const SpoolerHooks& hooks
     Credentials credentials{Env("AUTH_USERNAME"), Env("AUTH_PASSWORD"), text.account};
     if (CredentialTooLong(credentials, text.securePassword)) return HOLD;
 
-    FILE* in = args.file.empty() ? stdin : fopen(args.file.c_str(), "rb");
-    if (!in) {
+    int in = args.file.empty() ? 0 : open(args.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
         Status("ERROR", "Cannot read the job file " + args.file);
         return FAILED;
     }
@@ -272,7 +284,11 @@ int Run(const Args& args, const Uri& uri, HMODULE lib, const SpoolerHooks& hooks
         if (copy == 0)
             for (const std::string& w : warnings) Status("WARNING", w);
         SetUserInfo(&record, nullptr, DRIVER);
-        if (copy > 0) rewind(in);
+        if (copy > 0 && lseek(in, 0, SEEK_SET) != 0) {
+            Status("ERROR", "Cannot read the job file again for its next copy");
+            rc = FAILED;
+            break;
+        }
         if (!StartSpool(uri, args.title, &spool)) {
             Status("ERROR", "Cannot set up the job on the spooler");
             rc = FAILED;
@@ -297,7 +313,7 @@ int Run(const Args& args, const Uri& uri, HMODULE lib, const SpoolerHooks& hooks
         DeletePrinter(spool.added);
         ClosePrinter(spool.added);
     }
-    if (in != stdin) fclose(in);
+    if (in != 0) close(in);
     if (rc == OK) Status("INFO", "Printed to the print server " + uri.host);
     return rc;
 }
