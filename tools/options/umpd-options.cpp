@@ -14,7 +14,9 @@ enum ExitCode { DONE = 0, REFUSED = 1, STORE_FAILED = 3 };
 
 const char USAGE[] =
     "usage: umpd-options [--driver NAME] [--registry DIR] show | reset | set FIELD=VALUE... |\n"
-    "                    export FILE | import FILE\n";
+    "                    export FILE | import FILE\n"
+    "       umpd-options --help | --version\n";
+const char VERSION[] = "umpd-options " UMPD_VERSION "\n";
 
 enum Kind { INT16, INT32, TEXT, SECRET };
 
@@ -176,6 +178,10 @@ int HostMain(const std::vector<WString>& args)
     }
     std::string command = i < args.size() ? HostUtf8(args[i]) : "";
     std::vector<WString> rest(args.begin() + static_cast<long>(i < args.size() ? i + 1 : i), args.end());
+    if (command == "--help" || command == "--version") {
+        fputs(command == "--help" ? USAGE : VERSION, stdout);
+        return DONE;
+    }
     _OEM_PRIVDEVMODE r;
     GetUserInfo(&r, nullptr, driver.c_str());
     if (command == "show" && rest.empty()) {

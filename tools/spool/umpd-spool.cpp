@@ -26,7 +26,9 @@ enum ExitCode {
 const char USAGE[] =
     "usage: umpd-spool [--driver NAME] [--document NAME] [--library PATH] [--chunk BYTES]\n"
     "                  [--output FILE|HOST:PORT] [--registry DIR] [--answers FILE] [--answer LINE]...\n"
-    "                  [--interactive] [--abort] FILE\n";
+    "                  [--interactive] [--abort] FILE\n"
+    "       umpd-spool --help | --version\n";
+const char VERSION[] = "umpd-spool " UMPD_VERSION "\n";
 
 struct Options {
     WString file, driver = TEXT("Pralix PS"), document, library, output = TEXT("umpd-spool.prn");
@@ -35,6 +37,7 @@ struct Options {
     bool scripted = false;  // --answers or --answer given
     bool interactive = false;  // the person at the terminal answers
     std::vector<std::string> answers;
+    const char* reply = nullptr;  // --help or --version: printed instead of a job
 };
 
 // The printer set up for one run, and its open job.
@@ -93,7 +96,10 @@ bool ParseArgs(const std::vector<WString>& args, Options* o)
     for (size_t i = 1; i < args.size(); i++) {
         const WString& a = args[i];
         bool hasValue = i + 1 < args.size();
-        if (a == TEXT("--abort")) {
+        if (a == TEXT("--help") || a == TEXT("--version")) {
+            o->reply = a == TEXT("--help") ? USAGE : VERSION;
+            return true;
+        } else if (a == TEXT("--abort")) {
             o->abort = true;
         } else if (a == TEXT("--interactive")) {
             if (!InteractivePossible()) return false;
@@ -231,6 +237,10 @@ int HostMain(const std::vector<WString>& args)
 {
     Options o;
     if (!ParseArgs(args, &o)) return BAD_ARGUMENTS;
+    if (o.reply) {
+        fputs(o.reply, stdout);
+        return PRINTED;
+    }
     FILE* in = HostOpenFile(o.file, "rb");
     if (!in) {
         fprintf(stderr, "umpd-spool: cannot read %s\n", HostUtf8(o.file).c_str());

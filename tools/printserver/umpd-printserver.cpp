@@ -25,6 +25,14 @@ namespace {
 const int IO_WAIT_MS = 5000;        // every wait on a client
 const size_t JOB_MAX = 1u << 30;    // a raw job is read up to this many bytes
 
+const char USAGE[] =
+    "usage: umpd-printserver [--address 127.0.0.1] [--port 8163] [--raw-port 9100|0]\n"
+    "                        [--require user,password,account | --enable] [--accept USER:PASSWORD:ACCOUNT]...\n"
+    "                        [--admin-message TEXT] [--admin-email TEXT] [--log FILE] [--show-secrets]\n"
+    "                        [--reply-code CODE] [--close-without-reply] [--delay-ms N] [--segment-bytes N]\n"
+    "       umpd-printserver --help | --version\n";
+const char VERSION[] = "umpd-printserver " UMPD_VERSION "\n";
+
 volatile sig_atomic_t gStop = 0;
 
 struct Identity {
@@ -41,6 +49,7 @@ struct Config {
     std::string replyCode;
     unsigned delayMs = 0;
     size_t segmentBytes = 0;
+    const char* reply = nullptr;  // --help or --version: printed instead of serving
 };
 
 struct Server {
@@ -242,7 +251,10 @@ bool ParseArgs(int argc, char** argv, Config* c)
         std::string a = argv[i];
         bool value = i + 1 < argc;
         long n = 0;
-        if (a == "--enable") c->enable = true;
+        if (a == "--help" || a == "--version") {
+            c->reply = a == "--help" ? USAGE : VERSION;
+            return true;
+        } else if (a == "--enable") c->enable = true;
         else if (a == "--show-secrets") c->showSecrets = true;
         else if (a == "--close-without-reply") c->closeWithoutReply = true;
         else if (a == "--address" && value) c->address = argv[++i];
@@ -275,7 +287,7 @@ bool ParseArgs(int argc, char** argv, Config* c)
                 }
             }
         } else {
-            fprintf(stderr, "umpd-printserver: unknown or incomplete option %s\n", a.c_str());
+            fprintf(stderr, "umpd-printserver: unknown or incomplete option %s\n%s", a.c_str(), USAGE);
             return false;
         }
     }
@@ -290,6 +302,10 @@ int main(int argc, char** argv)
 {
     Server s;
     if (!ParseArgs(argc, argv, &s.config)) return 1;
+    if (s.config.reply) {
+        fputs(s.config.reply, stdout);
+        return 0;
+    }
     if (!s.config.logPath.empty() && !(s.log = fopen(s.config.logPath.c_str(), "a"))) {
         fprintf(stderr, "umpd-printserver: cannot write %s\n", s.config.logPath.c_str());
         return 1;
