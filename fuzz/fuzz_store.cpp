@@ -5,9 +5,9 @@
 // no other CR or LF and fits 255 bytes; that each is the guard line (first,
 // and only when a SecurePassword line follows) or a "%%PRALIX: " line; that
 // the identity lines appear once each and the passwords decode to the stored
-// ones; and that the store afterwards holds the record that was loaded (the
-// defaults when the value was no record) with its comment's line breaks made
-// spaces and both passwords emptied.
+// ones; and that the store afterwards holds the record that was loaded with
+// its comment's line breaks made spaces and both passwords emptied, or, when
+// the value was no record, the value itself untouched.
 #include "charconversions.h"
 #include "fuzz_printer.h"
 #include "printserver_frames.h"
@@ -44,8 +44,10 @@ void WriteValue(const uint8_t* data, size_t size)
 
 std::vector<BYTE> ReadValue()
 {
-    std::vector<BYTE> value(sizeof(_OEM_PRIVDEVMODE) + 1);
-    DWORD size = static_cast<DWORD>(value.size()), type = 0;
+    DWORD size = 0, type = 0;
+    RegQueryValueExW(gKey, TEXT("User Info"), nullptr, &type, nullptr, &size);
+    std::vector<BYTE> value(size + 1);
+    size = static_cast<DWORD>(value.size());
     if (RegQueryValueExW(gKey, TEXT("User Info"), nullptr, &type, value.data(), &size) != ERROR_SUCCESS)
         Fail("the stored value cannot be read back");
     value.resize(size);
@@ -130,10 +132,17 @@ void CheckBlock(const std::string& block, const _OEM_PRIVDEVMODE& loaded)
     if (secure > 1 || guard != (secure == 1)) Fail("guard line %s, %d SecurePassword lines", guard ? "present" : "absent", secure);
 }
 
-void CheckStore(const _OEM_PRIVDEVMODE& loaded)
+void CheckStore(const _OEM_PRIVDEVMODE& loaded, const uint8_t* data, size_t size)
 {
     _OEM_PRIVDEVMODE expected = ExpectedStore(loaded);
     std::vector<BYTE> stored = ReadValue();
+    int16_t mark = 0;
+    if (size >= sizeof mark) memcpy(&mark, data, sizeof mark);
+    bool isRecord = size == sizeof expected && mark == OPTIONS_VALID;
+    if (!isRecord) {
+        if (stored != std::vector<BYTE>(data, data + size)) Fail("a value that is no record was written over");
+        return;
+    }
     if (stored.size() != sizeof expected) Fail("the store holds %zu bytes after the ticket", stored.size());
     const BYTE* e = reinterpret_cast<const BYTE*>(&expected);
     for (size_t i = 0; i < sizeof expected; i++)
@@ -165,6 +174,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string block = EndFuzzJob(gPrinter);
     _OEM_PRIVDEVMODE loaded = LoadedRecord(data, size);
     CheckBlock(block, loaded);
-    CheckStore(loaded);
+    CheckStore(loaded, data, size);
     return 0;
 }
