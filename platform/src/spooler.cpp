@@ -168,15 +168,22 @@ int ConnectTcp(const std::string& host, const std::string& service)
         }
     }
     freeaddrinfo(list);
+    // Connected: blocking from here, each send bounded by the same wait
+    // (one wait per send of a large write, not one per socket buffer).
+    timeval bound = {kDeliveryTimeoutMs / 1000, 0};
+    if (fd >= 0 && (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+                    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0)) {
+        close(fd);
+        fd = -1;
+    }
     return fd;
 }
 
 bool SendAll(int fd, const char* data, size_t n)
 {
     while (n > 0) {
-        if (!WaitFd(fd, POLLOUT)) return false;
         ssize_t sent = send(fd, data, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (sent < 0 && errno != EINTR) return false;  // EAGAIN: the bound ran out
         if (sent > 0) data += sent, n -= static_cast<size_t>(sent);
     }
     return true;

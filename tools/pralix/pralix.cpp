@@ -40,7 +40,7 @@ const char USAGE[] =
     "at most 15 characters), PORT its raw print port (9100). Credentials: AUTH_USERNAME, AUTH_PASSWORD, and the\n"
     "job-account-id option; job-password is the secure-print password.\n";
 const WCHAR DRIVER[] = TEXT("Pralix PS");
-const size_t CHUNK = 64 * 1024;
+const size_t CHUNK = 1024 * 1024;
 const size_t ADDRESS_MAX = 15;
 
 struct Uri {
