@@ -2,7 +2,7 @@
 # standard output with status 0 and nothing on standard error; an unknown
 # option or a missing argument prints the usage on standard error, nothing on
 # standard output, with another status.
-#   SPOOL, OPTIONS, PRINTSERVER  the programs (PRINTSERVER empty where there is none)
+#   SPOOL, OPTIONS, PRINTSERVER, PRALIX  the programs (empty where there is none)
 #   EMULATOR  what runs them when cross-built (Wine), or empty
 #   VERSION   the project's version
 #   TEST_NET  the prefix of the tests' loopback addresses
@@ -13,7 +13,8 @@ cmake_minimum_required(VERSION 3.25)
 set(programs
   "umpd-spool|${SPOOL}||"
   "umpd-options|${OPTIONS}||export"
-  "umpd-printserver|${PRINTSERVER}|--address ${TEST_NET}31 --raw-port 0|--port")
+  "umpd-printserver|${PRINTSERVER}|--address ${TEST_NET}31 --raw-port 0|--port"
+  "pralix|${PRALIX}||job user")
 
 # Cases: arguments|status (0, or "fails")|standard output|standard error, as
 # regular expressions; NAME stands for the program, MISSING for its missing

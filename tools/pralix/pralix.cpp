@@ -36,6 +36,7 @@ const char DISCOVERY[] = "network pralix \"Unknown\" \"Pralix print server (secu
 const char USAGE[] =
     "usage: pralix job user title copies options [file]\n"
     "       pralix                      (the discovery line)\n"
+    "       pralix --help | --version\n"
     "The device URI (DEVICE_URI) is pralix://HOST[:PORT]: HOST the print server (an IPv4 address or a name of\n"
     "at most 15 characters), PORT its raw print port (9100). Credentials: AUTH_USERNAME, AUTH_PASSWORD, and the\n"
     "job-account-id option; job-password is the secure-print password.\n";
@@ -328,6 +329,10 @@ int main(int argc, char** argv)
     }
     if (argc == 2 && strcmp(argv[1], "--help") == 0) {
         fputs(USAGE, stdout);
+        return OK;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("pralix %s\n", UMPD_VERSION);
         return OK;
     }
     Args args;
