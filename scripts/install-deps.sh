@@ -6,7 +6,7 @@
 #   need: a virtual display and its tools)
 set -euo pipefail
 what=${1:-all}
-linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev)
+linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev cups-client)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
 picture_pkgs=(xvfb imagemagick x11-utils)
 fuzz_pkgs=(clang libclang-rt-14-dev)

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -300,22 +301,23 @@ TEST_F(Backend, EveryOutcome)
 // and a desktop's standard attributes over both.
 TEST_F(Backend, PpdDefaultsJobOptionsAndStandardAttributes)
 {
-    std::string ppd = *dir_ + "/queue.ppd";
-    std::ofstream(ppd) << "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
-                          "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"PRALIX.PPD\"\n"
-                          "*Manufacturer: \"Pralix\"\n*Product: \"(Pralix)\"\n*ModelName: \"Pralix\"\n"
-                          "*ShortNickName: \"Pralix\"\n*NickName: \"Pralix\"\n"
-                          "*OpenUI *Duplex/Duplex: PickOne\n*DefaultDuplex: DuplexNoTumble\n*Duplex None: \"\"\n"
-                          "*Duplex DuplexNoTumble: \"\"\n*Duplex DuplexTumble: \"\"\n*CloseUI: *Duplex\n"
-                          "*OpenUI *Gamma/Gamma: PickOne\n*DefaultGamma: 2\n*Gamma 2: \"\"\n*Gamma 5: \"\"\n"
-                          "*CloseUI: *Gamma\n";
+    // The queue's own PPD with two defaults changed, as lpadmin -o changes them.
+    std::string ppd = *dir_ + "/queue.ppd", text = ReadFile(PRALIX_PPD);
+    for (const auto& change : {std::make_pair("*DefaultDuplex: None", "*DefaultDuplex: DuplexNoTumble"),
+                               std::make_pair("*DefaultGamma: 4", "*DefaultGamma: 2")}) {
+        size_t at = text.find(change.first);
+        ASSERT_NE(at, std::string::npos) << change.first;
+        text.replace(at, strlen(change.first), change.second);
+    }
+    std::ofstream(ppd) << text;
     struct Row {
         const char* options;
         std::vector<std::string> printed;
     } rows[] = {
         {"", {"Duplex LongEdgeBinding\n", "Gamma 2\n", "Collate off\n"}},
-        {"Gamma=5 Collate=True StaplePosition=StapleDualPortrait",
-         {"Duplex LongEdgeBinding\n", "Gamma 5\n", "Collate on\n", "StaplePosition StapleDualPortrait\n"}},
+        {"Gamma=5 Collate=True StaplePosition=StapleDualPortrait RGBProfile=AdobeRGB",
+         {"Duplex LongEdgeBinding\n", "Gamma 5\n", "Collate on\n", "StaplePosition StapleDualPortrait\n",
+          "RGBProfile Adobe RGB\n"}},
         {"Duplex=DuplexTumble sides=one-sided print-color-mode=monochrome collate=true output-bin=tray-4",
          {"Duplex off\n", "ColorModel Gray\n", "Collate on\n", "OutputBin 4\n"}},
         {"multiple-document-handling=separate-documents-collated-copies output-bin=face-up", {"Collate on\n", "OutputBin 1\n"}},

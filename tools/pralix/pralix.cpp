@@ -354,8 +354,14 @@ int main(int argc, char** argv)
     StandinUseMemoryRegistry();
     if (!freopen("/dev/null", "w", stdout)) return FAILED;
     SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
+    // Beside the backend in the build; installed, in lib/pralix, never in
+    // CUPS's backend folder (cupsd runs every executable there).
     WString library = ExecutableDirectory() + HostWiden(UMPD_LIBRARY_NAME);
     HMODULE lib = LoadLibraryW(library.c_str());
+    if (!lib) {
+        library = ExecutableDirectory() + TEXT("../../pralix/") + HostWiden(UMPD_LIBRARY_NAME);
+        lib = LoadLibraryW(library.c_str());
+    }
     SpoolerHooks hooks = {};
     if (!lib || !LoadSpoolerHooks(lib, &hooks)) {
         Status("ERROR", "Cannot load the hook library " + HostUtf8(library));

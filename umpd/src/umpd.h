@@ -154,6 +154,11 @@ BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid = false);
 // "OutputBin", "3"), the names compared without spaces and without regard to
 // case; the first choice of that text wins. False for an unknown option or choice.
 bool SetTicketOption(_OEM_PRIVDEVMODE* options, const char* key, const char* choice);
+// Every option of the ticket and each of its choices as SetTicketOption
+// takes them, in ticket order, with whether the defaults give it; a numeric
+// option (OutputBin) comes once, with the defaults' number. For writing a PPD.
+typedef void (*TicketChoiceVisitor)(void* context, const char* key, const char* choice, bool isDefault, bool isNumber);
+void ForEachTicketChoice(TicketChoiceVisitor visit, void* context);
 // The trace line for a stored value that is not a record, of cbValue bytes.
 void TraceNotValid(DWORD cbValue);
 

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 namespace {
 
@@ -331,4 +332,28 @@ bool SetTicketOption(_OEM_PRIVDEVMODE* options, const char* key, const char* cho
         }
     }
     return false;
+}
+
+void ForEachTicketChoice(TicketChoiceVisitor visit, void* context)
+{
+    _OEM_PRIVDEVMODE defaults;
+    memset(&defaults, 0, sizeof defaults);
+    SetDefaultPralixOptions(&defaults);
+    char formatted[LINE_SIZE];
+    for (const TicketRow& row : TICKET_ROWS) {
+        const char* line = LineOf(row, defaults, formatted);
+        const char* lines[32];
+        size_t n = 0;
+        if (row.format) lines[n++] = formatted;
+        for (const Choice& c : row.choices)
+            if (n < 31) lines[n++] = c.line;
+        if (row.otherwise) lines[n++] = row.otherwise;
+        for (size_t i = 0; i < n; i++) {
+            std::string text = AfterPrefix(lines[i]);
+            size_t space = text.find(' ');
+            if (space == std::string::npos) continue;
+            bool isDefault = line && strcmp(AfterPrefix(line), AfterPrefix(lines[i])) == 0;
+            visit(context, text.substr(0, space).c_str(), text.c_str() + space + 1, isDefault, row.format != nullptr);
+        }
+    }
 }
