@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The backend in a real CUPS: a private cupsd in a temporary directory (its
+# own configuration, a root-owned ServerBin with the installed backend and
+# the system's filters, User lp) on a loopback port of its own, every client
+# pointed at it with -h; reference print servers on the test network. Stops
+# what it started by process id and leaves nothing behind.
+#   cupsd_test.sh BUILD_DIR SAMPLE EXAMPLES_DIR TEST_NET PORT
+# Exit 77 (skipped) when not root: only a cupsd running as root hands a
+# backend the job's credentials.
+set -u
+build=$1 sample=$2 examples=$3 net=$4 port=$5
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIPPED: the private cupsd must run as root to hand the backend its credentials"
+  exit 77
+fi
+for c in cupsd lpadmin lp lpstat ipptool ps2pdf; do
+  command -v "$c" >/dev/null || { echo "FAIL: $c is missing (scripts/install-deps.sh installs it)"; exit 1; }
+done
+
+T=$(mktemp -d /tmp/pralix-cupsd.XXXXXX)
+chmod 755 "$T"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$T"
+}
+trap cleanup EXIT
+failures=0
+check() {  # check WHAT COMMAND...: a line per check
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
+# The backend installed as a package installs it, then placed in ServerBin.
+DESTDIR="$T/root" cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
+mkdir -p "$T/serverbin/backend" "$T/etc/ppd" "$T/spool/tmp" "$T/cache" "$T/state" "$T/log"
+cp "$T/root/usr/lib/cups/backend/pralix" "$T/serverbin/backend/"
+cp -r "$T/root/usr/lib/pralix" "$T/pralix"
+for d in filter daemon notifier driver; do ln -s "/usr/lib/cups/$d" "$T/serverbin/$d"; done
+chown root:lp "$T/spool" && chmod 710 "$T/spool"
+chown lp:lp "$T/spool/tmp" && chmod 1770 "$T/spool/tmp"
+cat >"$T/etc/cupsd.conf" <<EOF
+Listen 127.0.0.1:$port
+Listen $T/cups.sock
+LogLevel debug
+MaxLogSize 0
+Browsing No
+WebInterface No
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+cat >"$T/etc/cups-files.conf" <<EOF
+ServerRoot $T/etc
+ServerBin $T/serverbin
+DataDir /usr/share/cups
+RequestRoot $T/spool
+TempDir $T/spool/tmp
+CacheDir $T/cache
+StateDir $T/state
+AccessLog $T/log/access_log
+ErrorLog $T/log/error_log
+PageLog $T/log/page_log
+User lp
+Group lp
+SystemGroup root
+EOF
+
+server() {  # server NAME HOST OPTIONS...
+  local name=$1 host=$2; shift 2
+  "$build/bin/umpd-printserver" --address "$net$host" --raw-port 9100 "$@" >"$T/$name.out" 2>&1 &
+  pids+=($!)
+}
+server identity 81 --require user,password --accept alice:s3cret:42
+server account 82 --require account --accept ::A-1002
+/usr/sbin/cupsd -f -c "$T/etc/cupsd.conf" -s "$T/etc/cups-files.conf" >"$T/cupsd.out" 2>&1 &
+pids+=($!)
+H=(-h "127.0.0.1:$port")
+for _ in $(seq 100); do lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running" && break; sleep 0.1; done
+check "the private cupsd runs" sh -c "lpstat -h 127.0.0.1:$port -r | grep -q 'is running'"
+
+ppd="$T/root/usr/share/ppd/pralix/pralix.ppd"
+lpadmin "${H[@]}" -p pq -E -v "pralix://${net}81" -P "$ppd" -o auth-info-required=username,password 2>/dev/null
+lpadmin "${H[@]}" -p pq -o Gamma=2
+lpadmin "${H[@]}" -p aq -E -v "pralix://${net}82" -P "$ppd" 2>/dev/null
+
+uri() { echo "ipp://127.0.0.1:$port/printers/$1"; }
+state() {  # state QUEUE JOB: "job-state job-state-reasons"
+  ipptool -t -v -d "job=$2" "$(uri "$1")" "$examples/job-state.test" 2>/dev/null |
+    awk -F' = ' '/job-state \(enum\)/ { s = $2 } /job-state-reasons/ { r = $2 } END { print s, r }'
+}
+wait_state() {  # wait_state QUEUE JOB WORD: until the state holds WORD (30 s at most)
+  for _ in $(seq 150); do state "$1" "$2" | grep -q "$3" && return 0; sleep 0.2; done
+  echo "  job $2 on $1: $(state "$1" "$2")"
+  return 1
+}
+printed() { grep -q "$2" "$T/$1.out"; }
+submit() {  # submit QUEUE USER PASSWORD ACCOUNT [ipptool -d ...]: the job's id
+  local queue=$1 user=$2 pass=$3 account=$4; shift 4
+  ipptool -t -v -d "authuser=$user" -d "authpass=$pass" -d "account=$account" "$@" -f "$sample" "$(uri "$queue")" \
+    "$examples/print-job.test" 2>/dev/null | awk '/job-id \(integer\)/ { print $NF; exit }'
+}
+
+# Credentials and account from the job, the queue's default, the job's own option.
+job=$(submit pq alice s3cret 42 -d sides=two-sided-short-edge)
+check "a PostScript job with its credentials prints" wait_state pq "$job" completed
+check "the ticket carries the validated user" printed identity "DocOwner alice"
+check "the ticket carries the job's account number" printed identity "AccountNumber 42"
+check "the ticket carries the queue default (lpadmin -o Gamma=2)" printed identity "Gamma 2"
+check "the ticket carries the job's own option (sides)" printed identity "Duplex ShortEdgeBinding"
+
+# A PDF job: CUPS's filters turn it into PostScript, and the ticket goes in.
+ps2pdf "$sample" "$T/sample.pdf"
+id=$(lp "${H[@]}" -d aq -o job-account-id=A-1002 "$T/sample.pdf" | sed -n 's/^request id is aq-\([0-9]*\).*/\1/p')
+check "a PDF job prints" wait_state aq "$id" completed
+check "the PDF job reached the server as PostScript with its ticket" printed account "DocComment sample.pdf"
+
+# A rejected identity: held for authentication, released with good credentials.
+job=$(submit pq alice wrong 42)
+check "a rejected identity holds the job for authentication" wait_state pq "$job" cups-held-for-authentication
+ipptool -t -d "job=$job" -d authuser=alice -d authpass=s3cret "$(uri pq)" "$examples/authenticate-job.test" >/dev/null
+check "CUPS-Authenticate-Job with good credentials prints it" wait_state pq "$job" completed
+
+# No account number: held; released with one.
+id=$(lp "${H[@]}" -d aq -o Collate=True "$sample" | sed -n 's/^request id is aq-\([0-9]*\).*/\1/p')
+check "a job without its account number is held" wait_state aq "$id" pending-held
+lp "${H[@]}" -i "$id" -o job-account-id=A-1002 -H resume
+check "lp -H resume with the account number prints it" wait_state aq "$id" completed
+check "the released job carries the account number and its option" sh -c \
+  "grep -q 'AccountNumber A-1002' '$T/account.out' && grep -q 'Collate on' '$T/account.out'"
+
+# No password in cupsd's log at LogLevel debug (CUPS masks AUTH_PASSWORD).
+check "no password in cupsd's error log" sh -c "! grep -q -e s3cret '$T/log/error_log'"
+
+[ "$failures" -eq 0 ] || { echo "--- cupsd's error log, last lines:"; tail -40 "$T/log/error_log"; }
+echo "$failures failed"
+[ "$failures" -eq 0 ]
