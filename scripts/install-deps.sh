@@ -2,18 +2,20 @@
 # Installs whatever the builds and tests need that this machine lacks
 # (Debian packages). Safe to run again: installs only what is missing.
 #   install-deps.sh [linux|windows|fuzz|all|pictures]   (default: all, which
-#   includes the fuzzers' clang; pictures adds what the dialog screenshots
+#   includes the fuzzers' clang and a CUPS for the backend's tests; pictures adds what the dialog screenshots
 #   need: a virtual display and its tools)
 set -euo pipefail
 what=${1:-all}
-linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev cups-client)
+linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev)
+# A real CUPS for the backend's tests: cupsd, its clients, filters for PDF jobs.
+cups_pkgs=(cups-client cups-daemon cups-ipp-utils cups-core-drivers cups-filters ghostscript)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
 picture_pkgs=(xvfb imagemagick x11-utils)
 fuzz_pkgs=(clang libclang-rt-14-dev)
 case $what in
   linux) pkgs=("${linux_pkgs[@]}") ;;
   windows) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}") ;;
-  all) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
+  all) pkgs=("${linux_pkgs[@]}" "${cups_pkgs[@]}" "${windows_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
   fuzz) pkgs=("${linux_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
   pictures) pkgs=("${linux_pkgs[@]}" "${windows_pkgs[@]}" "${picture_pkgs[@]}") ;;
   *) echo "usage: install-deps.sh [linux|windows|fuzz|all|pictures]" >&2; exit 2 ;;
