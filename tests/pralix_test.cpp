@@ -158,6 +158,7 @@ const Server SERVERS[] = {
     {"r500", 64, {"--raw-port", "9100", "--reply-code", "500"}},
     {"noraw", 65, {"--raw-port", "0"}},
     {"stream", 67, {"--raw-port", "0"}},
+    {"closes", 68, {"--raw-port", "9100", "--close-without-reply"}},
 };
 
 class Backend : public ::testing::Test {
@@ -277,6 +278,7 @@ TEST_F(Backend, EveryOutcome)
         {"server unreachable", "pralix://" + TestAddress(66), Job(""), {}, 6,
          {"ERROR: A connection could not be established with the Server"}, {}},
         {"raw port refused", "noraw", Job(""), {}, 6, {"ERROR: The print server's raw print port"}, {}},
+        {"connection lost", "closes", Job(""), {}, 6, {"ERROR: The server has quit unexpectedly."}, {}},
         {"address invalid (403)", "r403", Job(""), {}, 4, {"ERROR: The Server IP Address is missing or invalid."}, {}},
         {"unexpected reply (500)", "r500", Job(""), {}, 1, {"ERROR: An unexpected error has occurred."}, {}},
         {"bad URI", "pralix://a-name-of-sixteen-c", Job(""), {}, 1, {"ERROR: The device URI must be"}, {}},
