@@ -70,4 +70,5 @@ stage "distributable"
 budget 600 scripts/make-dist.sh
 
 stage "done"
+scripts/test-ratio.sh
 echo "all stages passed in $SECONDS s"
