@@ -130,12 +130,25 @@ TEST_F(DialogTest, SecureAccessLabelsFollowThePolicy)
     }
 }
 
+// Each field takes no more than its limit as it is typed (the record's size
+// would cut a longer text anyway: the field itself is read back).
 TEST_F(DialogTest, SecureAccessFieldsTakeTheirLimits)
 {
     EXPECT_EQ(ShowSecureAccess(true, 1, 1, 1,
                                "Secure Access: 1112=" + std::string(30, 'u') + ", 1113=" + std::string(12, 'p') +
-                                   ", 1114=" + std::string(40, '7') + ", OK"),
+                                   ", 1114=" + std::string(40, '7') + ", look, OK"),
               1);
+    const SeenDialog d = Seen();
+    EXPECT_EQ(Control(d, 1112)->text.size(), 0u) << "opened empty";
+    if (d.looked.empty()) ADD_FAILURE() << "the user did not look";
+    for (auto field : {std::make_pair(1112, 24u), std::make_pair(1114, 32u)}) {
+        SCOPED_TRACE(field.first);
+        for (const ControlView& c : d.looked) {
+            if (c.id == field.first) {
+                EXPECT_EQ(c.text.size(), field.second);
+            }
+        }
+    }
     EXPECT_EQ(std::string(gTheApp.mDocInfoBox.mstrUserID), std::string(24, 'u'));
     EXPECT_EQ(std::string(gTheApp.mDocInfoBox.mstrPassword), std::string(8, 'p'));
     EXPECT_EQ(std::string(gTheApp.mDocInfoBox.mstrAccountNumber), std::string(32, '7'));

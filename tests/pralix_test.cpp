@@ -159,6 +159,7 @@ const Server SERVERS[] = {
     {"noraw", 65, {"--raw-port", "0"}},
     {"stream", 67, {"--raw-port", "0"}},
     {"closes", 68, {"--raw-port", "9100", "--close-without-reply"}},
+    {"both", 69, {"--raw-port", "9100", "--require", "user,password,account", "--accept", "alice:s3cret:42"}},
 };
 
 class Backend : public ::testing::Test {
@@ -268,6 +269,8 @@ TEST_F(Backend, EveryOutcome)
           "INFO: Administrator's message: Ask the desk", "INFO: Administrator's e-mail: desk@example.com"}, {}},
         {"identity accepted", "identity", Job(""), ALICE, 0, {"INFO: Printed"}, {"DocOwner alice\n", "Password ***\n"}},
         {"account not given", "account", Job(""), {}, 3, {"JOBSTATE: account-info-needed"}, {}},
+        {"neither identity nor account given: identity first", "both", Job(""), {}, 2,
+         {"ATTR: auth-info-required=username,password"}, {}},
         {"account rejected", "account", Job("job-account-id=B-7"), {}, 3,
          {"JOBSTATE: account-authorization-failed", "INFO: The print server rejected: Account Number"}, {}},
         {"account accepted", "account", Job("job-billing=A-1002"), {}, 0, {"INFO: Printed"}, {"AccountNumber A-1002\n"}},

@@ -78,7 +78,7 @@ void ScriptedUser::AnswerDialog(Screen& screen)
     std::string caption = screen.Caption(), line;
     {
         std::lock_guard<std::mutex> lock(lock_);
-        dialogs_.push_back({caption, screen.Controls()});
+        dialogs_.push_back({caption, screen.Controls(), {}});
         if (!lines_.empty()) line = lines_.front();
         size_t colon = line.find(':');
         if (line.empty() || colon == std::string::npos || Trim(line.substr(0, colon)) != caption) {
@@ -98,7 +98,8 @@ void ScriptedUser::AnswerDialog(Screen& screen)
     std::string told;
     for (const std::string& action : SplitActions(line.substr(line.find(':') + 1))) {
         if (action == "hold") Hold();
-        std::string t = action == "hold" ? action : Perform(screen, action);
+        if (action == "look") Look(screen);
+        std::string t = action == "hold" || action == "look" ? action : Perform(screen, action);
         if (t.empty()) t = "'" + action + "' (not an action)";
         told += (told.empty() ? "" : ", ") + t;
     }
@@ -122,6 +123,13 @@ void ScriptedUser::Hold()
     holding_ = true;
     released_.wait_for(lock, std::chrono::minutes(2), [this] { return releasedAll_; });
     holding_ = false;
+}
+
+void ScriptedUser::Look(Screen& screen)
+{
+    std::vector<ControlView> now = screen.Controls();
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!dialogs_.empty()) dialogs_.back().looked = now;
 }
 
 bool ScriptedUser::Holding()

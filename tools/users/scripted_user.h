@@ -2,7 +2,8 @@
 //   Secure Access: 1112=alice, 1113=s3cret, 1114=42, OK
 // (the caption, a colon, then actions: ID=TEXT types TEXT over the field's
 // text, OK, Cancel, Esc, Enter, click ID, wait MS, hold: keep the dialog open
-// until Release, at most two minutes), one line per dialog in the order
+// until Release, at most two minutes; look: note the controls as they are
+// now), one line per dialog in the order
 // the dialogs appear, and acknowledges message boxes with OK. It acts only as
 // a person could, through a platform driver (the stand-in's hooks on Linux,
 // a watcher thread with real input on Windows).
@@ -43,6 +44,7 @@ struct SeenMessage {
 struct SeenDialog {
     std::string caption;
     std::vector<ControlView> controls;  // as the dialog appeared
+    std::vector<ControlView> looked;    // at the "look" action, as the user's actions left them
 };
 
 // Whoever answers the library's dialogs and message boxes through a driver.
@@ -72,6 +74,7 @@ public:
 private:
     void Report(const std::string& line);
     void Hold();
+    void Look(Screen& screen);
     std::mutex lock_;
     std::condition_variable released_;
     bool holding_ = false, releasedAll_ = false;
