@@ -179,7 +179,10 @@ if(NOT out MATCHES "\ndocOwner=tester\n")
   fail("import did not bring the record back:\n${out}")
 endif()
 file(WRITE "${WORK}/short.bin" "90")
-foreach(args "import;${WORK}/short.bin" "set;duplex=x" "set;nosuch=1" "set;docOwner=1234567890123456789012345"
+# A record's size without the mark 12345 (its first byte changed).
+file(COPY_FILE "${WORK}/record.bin" "${WORK}/unmarked.bin")
+execute_process(COMMAND sh -c "printf x | dd of='${WORK}/unmarked.bin' bs=1 conv=notrunc 2>/dev/null")
+foreach(args "import;${WORK}/short.bin" "import;${WORK}/unmarked.bin" "set;duplex=x" "set;nosuch=1" "set;docOwner=1234567890123456789012345"
              "set;outputBin=40000" "bogus")
   run_options(${args})
   expect_rc(1 "options '${args}'")
