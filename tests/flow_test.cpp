@@ -454,24 +454,13 @@ namespace {
 TEST_F(FlowTest, StoredValueReplacedDuringTheJobStart)
 {
     Store({0, Address("identity"), "carol", ""});
-    TestPrinter printer(driver_.Name());
-    DWORD job = printer.StartJob(TEXT("replaced.ps"));
-    ScriptedUser user({SA + ": hold, 1112=alice, 1113=s3cret, OK"}, nullptr);
-    InstallUser(&user);
-    HANDLE h = nullptr;
-    std::thread start([&] { h = DrvSplStartDoc(printer.handle(), job); });
-    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
+    HeldJobStart held(driver_.Name(), SA + ": hold, 1112=alice, 1113=s3cret, OK");
     _OEM_PRIVDEVMODE other = Stored();
     swprintf(other.docComment, 256, TEXT("written elsewhere"));
     swprintf(other.docOwner, 25, TEXT("dave"));
     SetUserInfo(&other, nullptr, driver_.Name().c_str());
-    user.Release();
-    start.join();
-    UninstallUser();
-    ASSERT_EQ(user.Dialogs().size(), 1u);
-    EXPECT_NE(h, nullptr);
-    if (h) DrvSplClose(h);
-    AbortPrinter(printer.handle());
+    EXPECT_NE(held.Release(), nullptr);
+    ASSERT_EQ(held.user().Dialogs().size(), 1u);
     _OEM_PRIVDEVMODE stored = Stored();
     EXPECT_EQ(stored.initialized, OPTIONS_VALID);
     EXPECT_EQ(Narrow(stored.docOwner), "alice");
@@ -502,14 +491,8 @@ const std::string SMALL_JOB = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
 TEST_F(FlowTest, TestPagesPrintWhileADialogIsHeld)
 {
     Store({0, Address("identity"), "", ""});
-    TestPrinter held(driver_.Name());
-    DWORD heldId = held.StartJob(TEXT("held.ps"));
-    ScriptedUser user({SA + ": hold, 1112=alice, 1113=s3cret, OK"}, nullptr);
-    InstallUser(&user);
-    HANDLE h = nullptr;
-    std::thread start([&] { h = DrvSplStartDoc(held.handle(), heldId); });
-    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
-    bool heldBefore = user.Holding();
+    HeldJobStart held(driver_.Name(), SA + ": hold, 1112=alice, 1113=s3cret, OK");
+    bool heldBefore = held.Holding();
     std::atomic<int> finished{0};
     std::vector<std::string> outs(3);
     std::thread pages([&] {
@@ -519,17 +502,12 @@ TEST_F(FlowTest, TestPagesPrintWhileADialogIsHeld)
         }
     });
     for (int i = 0; i < 2000 && finished < 3; i++) Sleep(10);
-    bool heldAfter = user.Holding();
-    user.Release();
+    bool heldAfter = held.Holding();
+    EXPECT_NE(held.Release(), nullptr);
     pages.join();
-    start.join();
-    UninstallUser();
     EXPECT_TRUE(heldBefore);
     EXPECT_TRUE(heldAfter) << "the Test Page jobs waited for the dialog";
     for (const std::string& out : outs) EXPECT_NE(out.find("%%PRALIX: Spool Delete\r\n"), std::string::npos) << out;
-    EXPECT_NE(h, nullptr);
-    if (h) DrvSplClose(h);
-    AbortPrinter(held.handle());
     EXPECT_EQ(Narrow(Stored().docOwner), "alice");
 }
 

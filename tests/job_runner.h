@@ -4,8 +4,11 @@
 #pragma once
 
 #include "hostglue.h"
+#include "printer.h"
+#include "scripted_user.h"
 
 #include <string>
+#include <thread>
 #include <vector>
 
 struct JobLoad {
@@ -31,3 +34,22 @@ JobLoadResult RunJobs(const JobLoad& load);
 // The job a thread prints as its number i: sizes from a few hundred bytes to
 // 1 MiB, every tenth without the tag.
 std::string MakeJob(int thread, int i);
+
+// A job start on a thread of its own, held in its dialog by a scripted user
+// whose answer line holds it ("...: hold, ..."), until Release. Waits
+// (bounded) until the dialog is held; the user stays installed until then.
+class HeldJobStart {
+public:
+    HeldJobStart(const WString& driver, const std::string& answer);
+    ~HeldJobStart();  // releases, and closes or aborts the job
+    bool Holding() { return user_.Holding(); }
+    // Lets the dialog go on; the job start's handle once it has returned.
+    HANDLE Release();
+    ScriptedUser& user() { return user_; }
+
+private:
+    ScriptedUser user_;
+    TestPrinter printer_;
+    HANDLE handle_ = nullptr;
+    std::thread thread_;
+};

@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -41,18 +40,32 @@ std::string ReadAll(const std::string& path)
     return s.str();
 }
 
-TEST(Load, EightThreadsOfAHundredJobs)
+// The library's module with its resources and locks ready, as the loader
+// leaves it; null when it cannot be loaded.
+HMODULE LoadAsTheLoaderDoes()
 {
     HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
-    ASSERT_NE(lib, nullptr);
-    DllEntryPoint(lib, DLL_PROCESS_ATTACH, nullptr);
+    if (lib) DllEntryPoint(lib, DLL_PROCESS_ATTACH, nullptr);
     SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "5000");
-    StoredDriver driver;
+    return lib;
+}
+
+// Options whose server is the fixture's identity server, past first use.
+void StoreIdentityServer(const StoredDriver& driver)
+{
     _OEM_PRIVDEVMODE o = {};
     SetDefaultPralixOptions(&o);
     o.bInitialConnection = 0;
     swprintf(o.ipAddress, 16, TEXT("%hs"), TestAddress(22).c_str());
     SetUserInfo(&o, nullptr, driver.Name().c_str());
+}
+
+TEST(Load, EightThreadsOfAHundredJobs)
+{
+    HMODULE lib = LoadAsTheLoaderDoes();
+    ASSERT_NE(lib, nullptr);
+    StoredDriver driver;
+    StoreIdentityServer(driver);
 
     std::string dir = HostUtf8(ExecutableDirectory());
     std::string trace = dir + "load-trace.txt", report = dir + "load-user.txt";
@@ -114,25 +127,13 @@ TEST(Load, EightThreadsOfAHundredJobs)
 // wall time and the longest call that carried the tag (the ticket's).
 TEST(Load, TestPagesWhileADialogIsHeld)
 {
-    HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
+    HMODULE lib = LoadAsTheLoaderDoes();
     ASSERT_NE(lib, nullptr);
-    DllEntryPoint(lib, DLL_PROCESS_ATTACH, nullptr);
-    SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "5000");
     StoredDriver driver;
-    _OEM_PRIVDEVMODE o = {};
-    SetDefaultPralixOptions(&o);
-    o.bInitialConnection = 0;
-    swprintf(o.ipAddress, 16, TEXT("%hs"), TestAddress(22).c_str());
-    SetUserInfo(&o, nullptr, driver.Name().c_str());
+    StoreIdentityServer(driver);
 
-    ScriptedUser user({"Secure Access: hold, Cancel"}, nullptr);
-    InstallUser(&user);
-    TestPrinter held(driver.Name());
-    DWORD heldJob = held.StartJob(TEXT("held.ps"));
-    HANDLE h = nullptr;
-    std::thread start([&] { h = DrvSplStartDoc(held.handle(), heldJob); });
-    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
-    bool heldBefore = user.Holding();
+    HeldJobStart held(driver.Name(), "Secure Access: hold, Cancel");
+    bool heldBefore = held.Holding();
 
     std::string trace = HostUtf8(ExecutableDirectory()) + "load-held-trace.txt";
     fflush(stdout);
@@ -142,11 +143,8 @@ TEST(Load, TestPagesWhileADialogIsHeld)
     fflush(stdout);
     dup2(savedStdout, 1);
     close(savedStdout);
-    bool heldAfter = user.Holding();
-    user.Release();
-    start.join();
-    UninstallUser();
-    AbortPrinter(held.handle());
+    bool heldAfter = held.Holding();
+    HANDLE h = held.Release();
 
     printf("load: %d Test Page jobs in %.2f s (%.1f jobs/s) while a job start was held in its dialog; the longest "
            "DrvSplWritePrinter call that carried the tag took %.2f ms\n",

@@ -245,14 +245,6 @@ void SetFault(WriteFault& f, DWORD n, DWORD bytes)
     f = WriteFault{0, n, bytes};
 }
 
-// Caller holds the lock. Takes the handle's job away from it.
-std::shared_ptr<Job> TakeJob(PrinterHandle* h)
-{
-    std::shared_ptr<Job> job = h->job;
-    h->job.reset();
-    return job;
-}
-
 // Without the lock: delivers the job (or not) and lets go of its spool file
 // and connection. False when the delivery failed.
 bool FinishJob(Job& job, const Printer& printer, bool deliver)
@@ -262,6 +254,25 @@ bool FinishJob(Job& job, const Printer& printer, bool deliver)
     job.spool = nullptr;
     if (job.stream) StreamEnd(*job.stream, false);
     return ok;
+}
+
+// Ends the handle's job: takes it away under the spooler's lock, then
+// delivers it (or not) outside it, so a slow port holds no other job.
+BOOL EndJob(HANDLE hPrinter, bool deliver)
+{
+    std::shared_ptr<Job> job;
+    std::shared_ptr<Printer> printer;
+    {
+        std::lock_guard<std::mutex> lock(Spl().lock);
+        PrinterHandle* h = Lookup(hPrinter, true);
+        if (!h) return FALSE;
+        printer = h->printer;
+        job = h->job;
+        h->job.reset();
+    }
+    if (FinishJob(*job, *printer, deliver)) return TRUE;
+    SetLastError(ERROR_WRITE_FAULT);
+    return FALSE;
 }
 
 }  // namespace
@@ -380,38 +391,10 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
     return TRUE;
 }
 
-// The delivery runs outside the spooler's lock: a slow port holds no other job.
-BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
-{
-    std::shared_ptr<Job> job;
-    std::shared_ptr<Printer> printer;
-    {
-        std::lock_guard<std::mutex> lock(Spl().lock);
-        PrinterHandle* h = Lookup(hPrinter, true);
-        if (!h) return FALSE;
-        printer = h->printer;
-        job = TakeJob(h);
-    }
-    bool ok = FinishJob(*job, *printer, true);
-    if (!ok) SetLastError(ERROR_WRITE_FAULT);
-    return ok;
-}
+BOOL WINAPI EndDocPrinter(HANDLE hPrinter) { return EndJob(hPrinter, true); }
 
 // Deletes the job's spool file, as Windows documents it (Wine's keeps it).
-BOOL WINAPI AbortPrinter(HANDLE hPrinter)
-{
-    std::shared_ptr<Job> job;
-    std::shared_ptr<Printer> printer;
-    {
-        std::lock_guard<std::mutex> lock(Spl().lock);
-        PrinterHandle* h = Lookup(hPrinter, true);
-        if (!h) return FALSE;
-        printer = h->printer;
-        job = TakeJob(h);
-    }
-    FinishJob(*job, *printer, false);
-    return TRUE;
-}
+BOOL WINAPI AbortPrinter(HANDLE hPrinter) { return EndJob(hPrinter, false); }
 
 // A document still open when its handle closes is ended, as the local
 // spooler ends it.
