@@ -502,11 +502,11 @@ TEST_F(FlowTest, TestPagesPrintWhileADialogIsHeld)
         }
     });
     for (int i = 0; i < 2000 && finished < 3; i++) Sleep(10);
-    bool heldAfter = held.Holding();
+    bool pagesDone = finished == 3, heldAfter = held.Holding();
     EXPECT_NE(held.Release(), nullptr);
     pages.join();
     EXPECT_TRUE(heldBefore);
-    EXPECT_TRUE(heldAfter) << "the Test Page jobs waited for the dialog";
+    EXPECT_TRUE(pagesDone && heldAfter) << "the Test Page jobs waited for the dialog";
     for (const std::string& out : outs) EXPECT_NE(out.find("%%PRALIX: Spool Delete\r\n"), std::string::npos) << out;
     EXPECT_EQ(Narrow(Stored().docOwner), "alice");
 }
