@@ -15,9 +15,10 @@ if(NOT EMULATOR)
   list(APPEND store --registry "${WORK}/registry")
 endif()
 
-# Runs a program; sets rc, out (stdout) and err.
+# Runs a program, its input no terminal; sets rc, out (stdout) and err.
 macro(run)
-  execute_process(COMMAND ${EMULATOR} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+  execute_process(COMMAND ${EMULATOR} ${ARGN} INPUT_FILE /dev/null RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
+                  TIMEOUT 120)
 endmacro()
 
 macro(expect_rc want what)
@@ -47,8 +48,8 @@ expect_rc(0 "pointing the store at the print server")
 # tests' prefix has no crash debugger to hold it: killed at the time-out, it
 # fails).
 foreach(choice "spoolss.dll" "kernel32.dll")
-  run(${CMAKE_COMMAND} -E env UMPD_SPOOLER_DLL=${choice} ${EMULATOR} ${HOST} ${store} --document "Test Page"
-      --output "${WORK}/bound.prn" "${SAMPLE}")
+  set(ENV{UMPD_SPOOLER_DLL} ${choice})
+  run(${HOST} ${store} --document "Test Page" --output "${WORK}/bound.prn" "${SAMPLE}")
   if(NOT EMULATOR)
     expect_rc(0 "UMPD_SPOOLER_DLL=${choice}")
   elseif(NOT rc MATCHES "^[0-9]+$")
@@ -57,6 +58,7 @@ foreach(choice "spoolss.dll" "kernel32.dll")
     message(SEND_ERROR "UMPD_SPOOLER_DLL=${choice} under Wine: expected the spoolss.dll stub to stop the job (${rc}):\n${err}")
   endif()
 endforeach()
+unset(ENV{UMPD_SPOOLER_DLL})
 
 # A job in chunks of 100 bytes: the ticket, one trace line per hook call on
 # standard output, the host's own line on standard error.
@@ -118,14 +120,15 @@ if(NOT out MATCHES "\ndocOwner=tester\r?\npassword=[*][*][*]\r?\n.*\nsecurePassw
   message(SEND_ERROR "show after export, reset and import:\n${out}")
 endif()
 
-# Refused: malformed commands, unreadable files, a record of the right size
-# without the mark 12345 (its first byte changed), values that do not fit;
-# a message on standard error only.
+# Refused: malformed commands, --interactive without a terminal (or on
+# Windows), unreadable files, a record of the right size without the mark
+# 12345 (its first byte changed), values that do not fit; a message on
+# standard error only.
 file(WRITE "${WORK}/short.bin" "90")
 file(COPY_FILE "${WORK}/record.bin" "${WORK}/unmarked.bin")
 execute_process(COMMAND sh -c "printf x | dd of='${WORK}/unmarked.bin' bs=1 conv=notrunc 2>/dev/null")
 foreach(args "${HOST};--chunk;0;${SAMPLE}" "${HOST};--chunk;x;${SAMPLE}" "${HOST};--bogus;${SAMPLE}" "${HOST};--output"
-             "${HOST};${SAMPLE};${SAMPLE}" "${HOST}" "${HOST};${WORK}/no-such-file.ps"
+             "${HOST};${SAMPLE};${SAMPLE}" "${HOST}" "${HOST};${WORK}/no-such-file.ps" "${HOST};--interactive;${SAMPLE}"
              "${OPTIONS};${store};import;${WORK}/short.bin" "${OPTIONS};${store};import;${WORK}/unmarked.bin"
              "${OPTIONS};${store};set;duplex=x" "${OPTIONS};${store};set;nosuch=1" "${OPTIONS};${store};bogus"
              "${OPTIONS};${store};set;docOwner=1234567890123456789012345" "${OPTIONS};${store};set;outputBin=40000")

@@ -69,10 +69,6 @@ ended() {
   [ "$(cat "$work/$1.rc" 2>/dev/null)" = "$2" ] || fail "$1: exit status $(cat "$work/$1.rc" 2>/dev/null), expected $2"
 }
 
-# Refused without a terminal.
-"$host" --interactive --output "$work/x.prn" "$sample" </dev/null >"$work/noterm.out" 2>"$work/noterm.err"
-[ $? = 1 ] && grep -q "not a terminal" "$work/noterm.err" && [ ! -s "$work/noterm.out" ] || fail "stdin not a terminal"
-
 # First use: the message asking for the address, the address dialog, the
 # secure access dialog, a rejected password, the validation error dialog
 # (Esc does nothing there; a resize draws it again, whole), the fields kept,

@@ -2,10 +2,8 @@
 # standard output with status 0 and nothing on standard error; an unknown
 # option or a missing argument prints the usage on standard error, nothing on
 # standard output, with another status.
-#   SPOOL, OPTIONS, PRINTSERVER, PRALIX  the programs (empty where there is none)
-#   EMULATOR  what runs them when cross-built (Wine), or empty
-#   VERSION   the project's version
-#   TEST_NET  the prefix of the tests' loopback addresses
+#   SPOOL, OPTIONS, PRINTSERVER, PRALIX  the programs (empty where there is none);
+#   EMULATOR what runs them when cross-built (Wine); VERSION; TEST_NET
 cmake_minimum_required(VERSION 3.25)
 
 # Programs: name|path|arguments before every case|a missing argument. The
