@@ -50,18 +50,11 @@ std::vector<Reply> ReadReplies(const uint8_t* data, size_t size)
     return replies;
 }
 
-// The code a reply's first bytes give: their leading decimal digits, at most 3.
-int CodeOf(const std::string& code)
-{
-    int value = 0;
-    for (size_t i = 0; i < code.size() && i < 3 && code[i] >= '0' && code[i] <= '9'; i++) value = value * 10 + (code[i] - '0');
-    return value;
-}
-
+// A reply's first 3 bytes give consent when they are one of these codes.
 bool AnyConsent(const std::vector<std::string>& codes)
 {
-    for (const std::string& c : codes)
-        if (CodeOf(c) == 200 || CodeOf(c) == 201 || CodeOf(c) == 400) return true;
+    for (const char* consent : {"200", "201", "400"})
+        if (std::find(codes.begin(), codes.end(), consent) != codes.end()) return true;
     return false;
 }
 

@@ -14,6 +14,7 @@
 
 #include <standin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -24,18 +25,16 @@ namespace {
 
 const size_t HEADER_SIZE = 3;
 const UINT CODE_PAGES[] = {1252, CP_UTF8, 932, 936};
-const int MAX_CHAR_BYTES = 4;
-const WCHAR SENTINEL = 0xA5A5;
+const size_t MAX_CHAR_BYTES = 4;
 
 enum Operation { TO_WIDE, TO_NARROW, COPY_NARROW, ENCRYPT };
 
 struct Request {
     Operation op;
-    bool terminated;     // the source ends with a null and its size is not passed
-    bool variant;        // CopyNarrow: in place; the conversions: a null source
-    size_t outSize;      // the destination's size in its units
-    const uint8_t* text;
-    size_t textSize;
+    bool terminated;  // the source ends with a null and its size is not passed
+    bool variant;     // CopyNarrow: in place; the conversions: a null source
+    size_t outSize;   // the destination's size in its units
+    std::string text;
 };
 
 Request ReadRequest(const uint8_t* data, size_t size)
@@ -43,65 +42,48 @@ Request ReadRequest(const uint8_t* data, size_t size)
     uint8_t b = data[0];
     StandinSetAnsiCodePage(CODE_PAGES[(b >> 2) & 3]);
     return Request{static_cast<Operation>(b & 3), (b & 0x10) != 0, (b & 0x20) != 0,
-                   size_t(data[1]) | size_t(data[2] & 3) << 8, data + HEADER_SIZE, size - HEADER_SIZE};
+                   size_t(data[1]) | size_t(data[2] & 3) << 8,
+                   std::string(reinterpret_cast<const char*>(data) + HEADER_SIZE, size - HEADER_SIZE)};
 }
 
-std::u16string ToWide(const char* s, size_t n, DWORD flags = 0)
+// The platform's own conversion of a whole text; empty when it fails.
+std::u16string Convert(const std::string& s, DWORD flags = 0)
 {
-    if (n == 0) return std::u16string();
-    int units = MultiByteToWideChar(CP_ACP, flags, s, static_cast<int>(n), nullptr, 0);
-    std::u16string out(units > 0 ? units : 0, u'\0');
-    if (units > 0) MultiByteToWideChar(CP_ACP, flags, s, static_cast<int>(n), &out[0], units);
+    int units = s.empty() ? 0 : MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), nullptr, 0);
+    std::u16string out(std::max(units, 0), u'\0');
+    if (units > 0) MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), &out[0], units);
     return out;
 }
 
-std::string ToNarrow(const WCHAR* s, size_t n)
+std::string Convert(const std::u16string& s)
 {
-    if (n == 0) return std::string();
-    int bytes = WideCharToMultiByte(CP_ACP, 0, s, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? bytes : 0, '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, s, static_cast<int>(n), &out[0], bytes, nullptr, nullptr);
+    int bytes = s.empty() ? 0 : WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(std::max(bytes, 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), &out[0], bytes, nullptr, nullptr);
     return out;
 }
 
-// The narrow text's characters as the conversions cut it: the shortest run of
-// at most 4 bytes that is one valid character, else a single byte.
-std::vector<std::string> NarrowCharacters(const std::string& text)
+// A text's characters as the conversions cut it: narrow, the shortest run of
+// at most 4 bytes that is one valid character, else a single byte; wide, a
+// surrogate pair, else one unit.
+size_t CharacterAt(const std::string& text, size_t at)
 {
-    std::vector<std::string> chars;
-    for (size_t at = 0; at < text.size();) {
-        size_t len = 1;
-        for (size_t n = 1; n <= MAX_CHAR_BYTES && n <= text.size() - at; n++)
-            if (!ToWide(text.data() + at, n, MB_ERR_INVALID_CHARS).empty()) {
-                len = n;
-                break;
-            }
-        chars.push_back(text.substr(at, len));
-        at += len;
-    }
-    return chars;
+    for (size_t n = 1; n <= MAX_CHAR_BYTES && n <= text.size() - at; n++)
+        if (!Convert(text.substr(at, n), MB_ERR_INVALID_CHARS).empty()) return n;
+    return 1;
 }
 
-// The wide text's characters: a surrogate pair, else one unit.
-std::vector<std::u16string> WideCharacters(const std::u16string& text)
+size_t CharacterAt(const std::u16string& text, size_t at)
 {
-    std::vector<std::u16string> chars;
-    for (size_t at = 0; at < text.size();) {
-        bool pair = text.size() - at >= 2 && text[at] >= 0xD800 && text[at] <= 0xDBFF && text[at + 1] >= 0xDC00 &&
-                    text[at + 1] <= 0xDFFF;
-        chars.push_back(text.substr(at, pair ? 2 : 1));
-        at += pair ? 2 : 1;
-    }
-    return chars;
+    bool pair = text.size() - at >= 2 && (text[at] & 0xFC00) == 0xD800 && (text[at + 1] & 0xFC00) == 0xDC00;
+    return pair ? 2 : 1;
 }
 
-size_t BoundedLength(const char* s, size_t max) { return strnlen(s, max); }
-
-size_t BoundedLength(const WCHAR* s, size_t max)
+// The text up to its first null.
+template <typename Unit>
+std::basic_string<Unit> UpToNull(const std::basic_string<Unit>& text)
 {
-    size_t n = 0;
-    while (n < max && s[n]) n++;
-    return n;
+    return text.substr(0, std::find(text.begin(), text.end(), Unit(0)) - text.begin());
 }
 
 // The source as a heap block of its exact size: the text, with a null after it when terminated.
@@ -118,101 +100,75 @@ std::unique_ptr<Unit[]> SourceBlock(const std::basic_string<Unit>& text, bool te
 template <typename Unit>
 std::basic_string<Unit> Result(const Unit* out, size_t size, const char* what)
 {
-    size_t n = BoundedLength(out, size);
+    size_t n = std::find(out, out + size, Unit(0)) - out;
     if (n == size) Fail("%s: no terminator within the destination's %zu units", what, size);
     return std::basic_string<Unit>(out, n);
 }
 
-void CheckToWide(const Request& r)
+// A conversion either way: the whole text when it fits in `room` units, else
+// its longest run of whole characters that does.
+template <typename To, typename From>
+void CheckConversion(const Request& r, const std::basic_string<From>& text, const char* name,
+                     void (*convert)(To*, size_t, const From*, size_t))
 {
-    std::string text(reinterpret_cast<const char*>(r.text), r.textSize);
-    std::unique_ptr<char[]> src = SourceBlock(text, r.terminated);
-    std::unique_ptr<WCHAR[]> out(new WCHAR[r.outSize]);
-    std::fill(out.get(), out.get() + r.outSize, SENTINEL);
-    char2tchar(out.get(), r.outSize, r.variant ? nullptr : src.get(), r.terminated ? CONVERT_UNBOUNDED : text.size());
+    const To sentinel = static_cast<To>(0xA5A5);
+    std::unique_ptr<From[]> src = SourceBlock(text, r.terminated);
+    std::unique_ptr<To[]> out(new To[r.outSize]);
+    std::fill(out.get(), out.get() + r.outSize, sentinel);
+    convert(out.get(), r.outSize, r.variant ? nullptr : src.get(), r.terminated ? CONVERT_UNBOUNDED : text.size());
     if (r.outSize == 0) return;
     if (r.variant) {
-        for (size_t i = 0; i < r.outSize; i++)
-            if (out[i] != SENTINEL) Fail("char2tchar wrote unit %zu for a null source", i);
+        if (size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
+            Fail("%s wrote into its destination for a null source", name);
         return;
     }
-    std::u16string got = Result(out.get(), r.outSize, "char2tchar");
-    text.resize(strnlen(text.c_str(), text.size()));
+    std::basic_string<To> got = Result(out.get(), r.outSize, name), expected = Convert(UpToNull(text));
+    std::basic_string<From> source = UpToNull(text);
     size_t room = r.outSize - 1;
-    std::u16string whole = ToWide(text.data(), text.size()), expected;
-    if (!whole.empty() && whole.size() <= room) {
-        expected = whole;
-    } else {
-        for (const std::string& c : NarrowCharacters(text)) {
-            std::u16string units = ToWide(c.data(), c.size());
+    if (expected.empty() || expected.size() > room) {
+        expected.clear();
+        for (size_t at = 0, n; at < source.size(); at += n) {
+            n = CharacterAt(source, at);
+            std::basic_string<To> units = Convert(source.substr(at, n));
             if (units.empty() || expected.size() + units.size() > room) break;
             expected += units;
         }
     }
     if (got != expected)
-        Fail("char2tchar of %zu bytes into %zu units gave %zu units, %zu expected", text.size(), r.outSize, got.size(),
+        Fail("%s of %zu units into %zu gave %zu units, %zu expected", name, source.size(), r.outSize, got.size(),
              expected.size());
 }
 
-void CheckToNarrow(const Request& r)
+std::u16string WideText(const std::string& bytes)
 {
-    std::u16string text(r.textSize / 2, u'\0');
-    for (size_t i = 0; i < text.size(); i++) text[i] = char16_t(r.text[2 * i] | r.text[2 * i + 1] << 8);
-    std::unique_ptr<WCHAR[]> src = SourceBlock(text, r.terminated);
-    std::unique_ptr<char[]> out(new char[r.outSize]);
-    memset(out.get(), 0xA5, r.outSize);
-    tchar2char(out.get(), r.outSize, r.variant ? nullptr : src.get(), r.terminated ? CONVERT_UNBOUNDED : text.size());
-    if (r.outSize == 0) return;
-    if (r.variant) {
-        for (size_t i = 0; i < r.outSize; i++)
-            if (static_cast<unsigned char>(out[i]) != 0xA5) Fail("tchar2char wrote byte %zu for a null source", i);
-        return;
-    }
-    std::string got = Result(out.get(), r.outSize, "tchar2char");
-    text.resize(BoundedLength(text.c_str(), text.size()));
-    size_t room = r.outSize - 1;
-    std::string whole = ToNarrow(text.data(), text.size()), expected;
-    if (!whole.empty() && whole.size() <= room) {
-        expected = whole;
-    } else {
-        for (const std::u16string& c : WideCharacters(text)) {
-            std::string bytes = ToNarrow(c.data(), c.size());
-            if (bytes.empty() || expected.size() + bytes.size() > room) break;
-            expected += bytes;
-        }
-    }
-    if (got != expected)
-        Fail("tchar2char of %zu units into %zu bytes gave %zu bytes, %zu expected", text.size(), r.outSize, got.size(),
-             expected.size());
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); i++) text[i] = char16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8);
+    return text;
 }
 
 void CheckCopyNarrow(const Request& r)
 {
-    std::string text(reinterpret_cast<const char*>(r.text), r.textSize);
-    std::unique_ptr<char[]> out(new char[r.outSize]);
-    std::unique_ptr<char[]> src;
-    size_t inBytes = r.terminated ? CONVERT_UNBOUNDED : text.size();
+    std::string text = r.text;
+    std::unique_ptr<char[]> out(new char[r.outSize]), src;
+    if (r.outSize == 0) {
+        CopyNarrow(out.get(), 0, text.c_str());
+        return;
+    }
+    memset(out.get(), 0xA5, r.outSize);
+    const char* from = out.get();  // in place: the source is the destination's own text
     if (r.variant) {
-        // In place: the source is the destination's own text.
-        if (r.outSize == 0) return;
         text.resize(std::min(text.size(), r.outSize - (r.terminated ? 1 : 0)));
         memcpy(out.get(), text.data(), text.size());
         if (r.terminated) out[text.size()] = 0;
-        inBytes = r.terminated ? CONVERT_UNBOUNDED : text.size();
-        CopyNarrow(out.get(), r.outSize, out.get(), inBytes);
     } else {
         src = SourceBlock(text, r.terminated);
-        memset(out.get(), 0xA5, r.outSize);
-        CopyNarrow(out.get(), r.outSize, src.get(), inBytes);
+        from = src.get();
     }
-    if (r.outSize == 0) return;
-    std::string got = Result(out.get(), r.outSize, "CopyNarrow");
-    text.resize(strnlen(text.c_str(), text.size()));
-    std::string expected;
-    for (const std::string& c : NarrowCharacters(text)) {
-        if (expected.size() + c.size() > r.outSize - 1) break;
-        expected += c;
-    }
+    CopyNarrow(out.get(), r.outSize, from, r.terminated ? CONVERT_UNBOUNDED : text.size());
+    std::string got = Result(out.get(), r.outSize, "CopyNarrow"), expected;
+    text = UpToNull(text);
+    for (size_t at = 0, n; at < text.size() && expected.size() + (n = CharacterAt(text, at)) < r.outSize; at += n)
+        expected += text.substr(at, n);
     if (got != expected)
         Fail("CopyNarrow of %zu bytes into %zu%s gave %zu bytes, %zu expected", text.size(), r.outSize,
              r.variant ? " in place" : "", got.size(), expected.size());
@@ -220,21 +176,19 @@ void CheckCopyNarrow(const Request& r)
 
 void CheckEncrypt(const Request& r)
 {
-    const size_t digits = 23;
     std::unique_ptr<char[]> buf(new char[r.outSize]);
     if (r.outSize == 0) {
         EncryptUserPassword(buf.get(), 0);
         return;
     }
     memset(buf.get(), 0, r.outSize);
-    memcpy(buf.get(), r.text, std::min(r.textSize, r.outSize - 1));
+    memcpy(buf.get(), r.text.data(), std::min(r.text.size(), r.outSize - 1));
     std::string password(buf.get());
     EncryptUserPassword(buf.get(), r.outSize);
     std::string got = Result(buf.get(), r.outSize, "EncryptUserPassword");
     size_t room = (std::min<size_t>(r.outSize, 256) - 1) / 2, n = std::min(password.size(), room);
     if (got.size() != 2 * n) Fail("%zu characters in %zu bytes encoded as %zu digits", password.size(), r.outSize, got.size());
-    for (char c : got)
-        if (!memchr("0123456789ABCDEFGHIJKLM", c, digits)) Fail("the encoding holds the byte 0x%02x", c & 0xFF);
+    if (got.find_first_not_of("0123456789ABCDEFGHIJKLM") != std::string::npos) Fail("the encoding holds a byte out of base 23");
     if (DecodePassword(got) != password.substr(0, n)) Fail("the encoding of %zu characters does not decode to them", n);
 }
 
@@ -245,8 +199,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < HEADER_SIZE) return -1;
     Request r = ReadRequest(data, size);
     switch (r.op) {
-    case TO_WIDE: CheckToWide(r); break;
-    case TO_NARROW: CheckToNarrow(r); break;
+    case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar); break;
+    case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char); break;
     case COPY_NARROW: CheckCopyNarrow(r); break;
     case ENCRYPT: CheckEncrypt(r); break;
     }
