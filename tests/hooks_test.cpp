@@ -131,12 +131,13 @@ std::string Identity(const _OEM_PRIVDEVMODE& r)
            "|" + std::to_string(r.bInitialConnection) + "|" + HostUtf8(r.docComment) + "|" + std::to_string(r.bUseSecurePassword);
 }
 
-// The same of the flow's copy, then the fields it says it wrote.
+// The same of the flow's copy, then its secure-print password and secure
+// access use, and the fields it says it wrote.
 std::string Identity(const IdentOptions& o)
 {
     return std::string(o.docOwner) + "|" + o.password + "|" + o.accountNo + "|" + o.ipAddress + "|" +
            std::to_string(o.bInitialConnection) + "|" + o.docComment + "|" + std::to_string(o.bUseSecurePassword) + "|" +
-           std::to_string(o.written);
+           o.norvikSecurePassword + "|" + std::to_string(o.bUseSecureAccessPassword) + "|" + std::to_string(o.written);
 }
 
 // Every way a job start goes. Only the document named exactly "Test Page"
@@ -176,7 +177,9 @@ TEST_F(HookTest, EveryWayAJobStarts)
         SetText(gFakes.toLoad.docOwner, "owner");
         SetText(gFakes.toLoad.accountNo, "4711");
         SetText(gFakes.toLoad.ipAddress, "10.1.2.3");
+        SetText(gFakes.toLoad.securePassword, "sp");
         gFakes.toLoad.bUseSecurePassword = 7;
+        gFakes.toLoad.bUseSecureAccessPassword = 3;
         gFakes.loadState = c.notARecord ? STORED_NOT_VALID : STORED_VALID;
         gFakes.loadSize = 4096;
         gFakes.validate = [&c](IdentOptions* o) {
@@ -197,9 +200,9 @@ TEST_F(HookTest, EveryWayAJobStarts)
         EXPECT_EQ(gFakes.loads, c.loads);
         EXPECT_EQ(gFakes.validations, c.loads ? 1 : 0);
         EXPECT_EQ(gFakes.loadName, WString(c.loads ? TEXT("Pralix PS") : TEXT("")));
-        EXPECT_EQ(Identity(gFakes.validated), !c.loads        ? "||||0||0|0"
-                                              : c.notARecord ? "|||255.255.255.255|1||0|0"
-                                                             : "owner||4711|10.1.2.3|1||7|0");
+        EXPECT_EQ(Identity(gFakes.validated), !c.loads        ? "||||0||0||0|0"
+                                              : c.notARecord ? "|||255.255.255.255|1||0||0|0"
+                                                             : "owner||4711|10.1.2.3|1||7|sp|3|0");
         EXPECT_EQ(gFakes.stores, c.stores);
         EXPECT_EQ(Identity(gFakes.stored), c.stored);
         // A value that is not a record is told once: by the job start, else by the ticket writer.

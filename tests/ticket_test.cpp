@@ -61,7 +61,9 @@ protected:
     // without their CR LF: each must have one and fit 255 bytes.
     Lines Ticket(bool store = true)
     {
-        if (store) EXPECT_EQ(SetUserInfo(&options_, nullptr, driver_.Name().c_str()), 0u);
+        if (store) {
+            EXPECT_EQ(SetUserInfo(&options_, nullptr, driver_.Name().c_str()), 0u);
+        }
         printer_.StartJob(TEXT("ticket.ps"));
         EXPECT_TRUE(AddPralixOptions(printer_.handle()));
         std::istringstream block(printer_.EndJobAndRead());
