@@ -43,8 +43,7 @@ protected:
         return handle_ = DrvSplStartDoc(printer_.handle(), jobId_);
     }
 
-    // Writes data in buffers that end at the cuts; each call must report the
-    // caller's own byte count.
+    // Writes data in buffers that end at the cuts; each call must report the caller's own count.
     void Write(HANDLE h, const std::string& data, std::vector<size_t> cuts = {})
     {
         size_t from = 0;
@@ -57,8 +56,7 @@ protected:
         }
     }
 
-    // A whole job through the hooks (none when the start is refused): what
-    // reached the port.
+    // A whole job through the hooks (none when the start is refused): what reached the port.
     std::string Print(const std::string& data, const std::vector<size_t>& cuts = {}, const WCHAR* document = TEXT("job.ps"))
     {
         if (HANDLE h = Start(document)) {
@@ -99,8 +97,7 @@ TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
     }
 }
 
-// Bytes held back are dropped when the job closes without its end, or is
-// aborted; the abort tells the user.
+// Bytes held back are dropped when the job closes without its end or is aborted; an abort tells the user.
 TEST_F(HookTest, AbortTellsTheUserAndDropsHeldBytes)
 {
     for (bool abort : {false, true}) {
@@ -140,13 +137,11 @@ std::string Identity(const IdentOptions& o)
            o.norvikSecurePassword + "|" + std::to_string(o.bUseSecureAccessPassword) + "|" + std::to_string(o.written);
 }
 
-// Every way a job start goes. Only the document named exactly "Test Page"
-// skips the load, the flow and the store. The run's fields go over the record
-// as it is stored when the run ends, whatever the run's result: what another
-// writer stored meanwhile is kept, and so is every field the run did not
-// write. A stored value that is not a record gives the defaults, is told
-// once, and is replaced only by what the run wrote. Only a run that ends in
-// 1 gives the job a handle. The trace tells each call.
+// Every way a job start goes. Only "Test Page" skips the load, the flow and
+// the store. Whatever the run's result, only the fields it wrote go over the
+// record as stored when it ends (what another writer stored meanwhile is
+// kept); a value that is not a record gives the defaults and is told once.
+// Only a run that ends in 1 gives the job a handle; the trace tells each call.
 TEST_F(HookTest, EveryWayAJobStarts)
 {
     struct Case {
@@ -183,14 +178,7 @@ TEST_F(HookTest, EveryWayAJobStarts)
         gFakes.loadState = c.notARecord ? STORED_NOT_VALID : STORED_VALID;
         gFakes.loadSize = 4096;
         gFakes.validate = [&c](IdentOptions* o) {
-            snprintf(o->docOwner, sizeof o->docOwner, "typed");
-            snprintf(o->password, sizeof o->password, "secret");
-            snprintf(o->accountNo, sizeof o->accountNo, "42");
-            snprintf(o->ipAddress, sizeof o->ipAddress, "10.9.9.9");
-            snprintf(o->docComment, sizeof o->docComment, "changed by the run");
-            o->bInitialConnection = 0;
-            o->bUseSecurePassword = 8;
-            o->written = c.written;
+            *o = IdentOptions{"typed", "secret", "new sp", "changed by the run", "42", "10.9.9.9", 0, 8, 9, c.written};
             SetText(gFakes.toLoad.docComment, "stored meanwhile");
             return c.result;
         };
@@ -258,8 +246,7 @@ TEST_F(HookTest, AnyFailedWriteFailsTheCall)
     }
 }
 
-// A job record that cannot be allocated: no handle, and nothing loaded,
-// validated or stored.
+// A job record that cannot be allocated: no handle, nothing loaded, validated or stored.
 TEST_F(HookTest, JobRecordThatCannotBeAllocated)
 {
     StandinFailNextAlloc(sizeof(_INIDRIVER));
@@ -272,9 +259,8 @@ TEST_F(HookTest, JobRecordThatCannotBeAllocated)
 }
 #endif
 
-// The tag search against its plain definition (the first place the 13 bytes
-// stand), on random buffers over the tag's own letters, some after a run of
-// '%', with tags planted at random.
+// The tag search against its plain definition, on random buffers over the tag's
+// own letters (some after a run of '%') with tags planted at random.
 TEST(TagSearch, AgreesWithTheDefinitionOnRandomBuffers)
 {
     std::mt19937 rng(20261206);

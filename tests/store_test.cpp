@@ -58,8 +58,8 @@ protected:
     StoredDriver driver_;
 };
 
-// First use gives the defaults; the store creates a volatile key that holds
-// the record byte for byte, and a load gives it back.
+// First use gives the defaults; a store creates a volatile key holding the record
+// byte for byte, and a load gives it back.
 TEST_F(StoreTest, FirstUseThenARecordStoredWhole)
 {
     _OEM_PRIVDEVMODE r = Patterned(1), in = Patterned(3);
@@ -154,15 +154,15 @@ TEST_F(StoreTest, KeyHasANullAccessList)
     EXPECT_EQ(dacl, nullptr);
 }
 #else
-// A registry that fails (the stand-in makes it: CI runs as root, so file
-// permissions cannot): a load gives the defaults, a store is reported and
-// leaves the value as it was.
+// A registry that fails (made by the stand-in: CI runs as root): a load gives the
+// defaults, a store is reported and leaves the value as it was.
 TEST_F(StoreTest, RegistryFailures)
 {
     const _OEM_PRIVDEVMODE first = Patterned(31), second = Patterned(32);
     // The loads fail with the first two, the stores with the last two.
     struct Case { StandinRegistryCall call; DWORD stored; } cases[] = {
-        {STANDIN_REG_OPEN, 0}, {STANDIN_REG_QUERY, 0}, {STANDIN_REG_CREATE, ERROR_INVALID_DATA}, {STANDIN_REG_SET, ERROR_ACCESS_DENIED}};
+        {STANDIN_REG_OPEN, 0}, {STANDIN_REG_QUERY, 0},
+        {STANDIN_REG_CREATE, ERROR_INVALID_DATA}, {STANDIN_REG_SET, ERROR_ACCESS_DENIED}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call);
         ASSERT_EQ(Store(first, driver_.Name()), 0u);

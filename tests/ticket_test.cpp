@@ -57,8 +57,8 @@ protected:
         SetDefaultPralixOptions(&options_);
     }
 
-    // The block for options_ (stored first unless told not to), as lines
-    // without their CR LF: each must have one and fit 255 bytes.
+    // The block for options_ (stored first unless told not to), as lines without
+    // their CR LF: each must have one and fit 255 bytes.
     Lines Ticket(bool store = true)
     {
         if (store) {
@@ -122,10 +122,9 @@ TEST_F(TicketTest, EachOptionValueGivesItsLine)
     }
 }
 
-// The identity lines: line breaks in the free texts are spaces (and stay so
-// in the stored comment), a comment longer than its line is cut to fit, and
-// a secure-print password brings the guard line first and its own line last.
-// Both passwords serve one job: the store keeps every other field.
+// Line breaks in the free texts become spaces (in the stored comment too), a long
+// comment is cut to fit its line, a secure-print password brings the guard line
+// first and its own line last; both passwords serve one job only.
 TEST_F(TicketTest, IdentityLinesAndPasswordsForOneJob)
 {
     const std::string tail(230, 'c');
@@ -153,9 +152,8 @@ TEST_F(TicketTest, IdentityLinesAndPasswordsForOneJob)
 }
 
 #ifndef _WIN32
-// A short count continues its line; a failure or a zero count ends the
-// block and is reported. The passwords are emptied whatever reached the port
-// (the stand-in makes the spooler write less or fail).
+// A short count continues its line; a failure or a zero count ends the block and
+// is reported; the passwords are emptied anyway (the stand-in makes the spooler fail).
 TEST_F(TicketTest, SpoolerThatWritesLessOrFails)
 {
     struct Row {
