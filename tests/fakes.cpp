@@ -25,7 +25,6 @@ void FakeSeams::Reset()
 StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name, DWORD* pcbValue)
 {
     gFakes.loads++;
-    gFakes.loadNameNull = name == nullptr;
     gFakes.loadName = name ? WString(name) : WString();
     *pUserOptions = gFakes.toLoad;
     if (gFakes.loadState != STORED_VALID) {
@@ -36,11 +35,9 @@ StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name, D
     return gFakes.loadState;
 }
 
-DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name)
+DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR)
 {
     gFakes.stores++;
-    gFakes.storeNameNull = name == nullptr;
-    gFakes.storeName = name ? WString(name) : WString();
     gFakes.stored = *pUserOptions;
     return ERROR_SUCCESS;
 }

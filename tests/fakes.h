@@ -10,8 +10,7 @@
 
 struct FakeSeams {
     int loads = 0, stores = 0, validations = 0, tickets = 0;
-    bool loadNameNull = false, storeNameNull = false;
-    WString loadName, storeName;
+    WString loadName;         // the driver name of the last load
     _OEM_PRIVDEVMODE toLoad;  // what the load gives
     StoredState loadState = STORED_VALID;
     DWORD loadSize = 0;       // the value's size the load reports

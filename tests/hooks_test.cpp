@@ -4,21 +4,21 @@
 #include "printer.h"
 #include "scripted_user.h"
 
+#ifndef _WIN32
+#include <standin.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <sstream>
 #include <vector>
 
 namespace {
 
 const std::string TAG = "%%EndComments";
-
-std::string WithTicket(const std::string& data)
-{
-    size_t p = data.find(TAG);
-    return p == std::string::npos ? data : data.substr(0, p) + gFakes.ticket + data.substr(p);
-}
+const std::string JOB = "%!PS\n%%EndComments\n";
 
 std::string Hex(const void* p)
 {
@@ -27,11 +27,10 @@ std::string Hex(const void* p)
     return s.str();
 }
 
-std::vector<size_t> ChunkCuts(size_t size, size_t chunk)
+std::string WithTicket(const std::string& data)
 {
-    std::vector<size_t> cuts;
-    for (size_t c = chunk; c < size; c += chunk) cuts.push_back(c);
-    return cuts;
+    size_t p = data.find(TAG);
+    return p == std::string::npos ? data : data.substr(0, p) + gFakes.ticket + data.substr(p);
 }
 
 class HookTest : public ::testing::Test {
@@ -41,170 +40,79 @@ protected:
     HANDLE Start(const WCHAR* document = TEXT("job.ps"))
     {
         jobId_ = printer_.StartJob(document);
-        return DrvSplStartDoc(printer_.handle(), jobId_);
+        return handle_ = DrvSplStartDoc(printer_.handle(), jobId_);
     }
 
-    // Writes data cut at the given positions; every call must report the
-    // caller's own byte count.
-    void Write(HANDLE h, const std::string& data, const std::vector<size_t>& cuts)
+    // Writes data in buffers that end at the cuts; each call must report the caller's own count.
+    void Write(HANDLE h, const std::string& data, std::vector<size_t> cuts = {})
     {
         size_t from = 0;
-        std::vector<size_t> ends = cuts;
-        ends.push_back(data.size());
-        for (size_t to : ends) {
-            DWORD written = 0xDEADBEEF;
-            EXPECT_TRUE(DrvSplWritePrinter(h, const_cast<char*>(data.data()) + from, static_cast<DWORD>(to - from), &written));
-            EXPECT_EQ(written, to - from);
+        cuts.push_back(data.size());
+        for (size_t to : cuts) {
+            written_ = 0xDEADBEEF;
+            EXPECT_TRUE(DrvSplWritePrinter(h, const_cast<char*>(data.data()) + from, static_cast<DWORD>(to - from), &written_));
+            EXPECT_EQ(written_, to - from);
             from = to;
         }
     }
 
-    std::string Print(const std::string& data, const std::vector<size_t>& cuts)
+    // A whole job through the hooks (none when the start is refused): what reached the port.
+    std::string Print(const std::string& data, const std::vector<size_t>& cuts = {}, const WCHAR* document = TEXT("job.ps"))
     {
-        gFakes.tickets = 0;
-        HANDLE h = Start();
-        EXPECT_NE(h, nullptr);
-        if (!h) return std::string();
-        Write(h, data, cuts);
-        DrvSplEndDoc(h);
-        DrvSplClose(h);
+        if (HANDLE h = Start(document)) {
+            Write(h, data, cuts);
+            DrvSplEndDoc(h);
+            DrvSplClose(h);
+        }
         return printer_.EndJobAndRead();
     }
 
     TestPrinter printer_;
-    DWORD jobId_ = 0;
+    DWORD jobId_ = 0, written_ = 0;
+    HANDLE handle_ = nullptr;
 };
 
-TEST_F(HookTest, TicketGoesBeforeTagSplitAtAnyPosition)
+// One ticket before the first tag, wherever one cut falls and in buffers of
+// any size down to one byte: near misses, a false start ("%%%EndComments"
+// holds the tag one byte in), a second tag, a possible tag left at the end.
+TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
 {
-    const std::string data = "%!PS-Adobe-3.0\n%%Title: t\n%%EndComments\nshowpage\n%%EOF\n";
-    const size_t tag = data.find(TAG);
-    for (size_t cut = 0; cut <= data.size(); cut++) {
-        EXPECT_EQ(Print(data, {cut}), WithTicket(data)) << "cut at " << cut;
-        EXPECT_EQ(gFakes.tickets, 1) << "cut at " << cut;
-    }
-    for (size_t a = tag; a <= tag + TAG.size(); a++) {
-        for (size_t b = a; b <= tag + TAG.size(); b++) {
-            EXPECT_EQ(Print(data, {a, b}), WithTicket(data)) << "cuts at " << a << ", " << b;
-            EXPECT_EQ(gFakes.tickets, 1);
+    for (const std::string& data :
+         {std::string("%!PS\n%%Creator: %%End %%EndComment\n%%%EndComments\n%%BeginDocument\n%%EndComments\nshowpage\n"), TAG,
+          std::string(40, '%') + TAG + std::string(9, '%'), std::string("%!PS\n%%EndComment\nshowpage\n%%EndComm"),
+          std::string(20, '%'), std::string()}) {
+        std::vector<std::vector<size_t>> cutsList;
+        for (size_t cut = 0; cut <= data.size(); cut++) cutsList.push_back({cut});
+        for (size_t chunk = 1; chunk <= 16; chunk++) {
+            std::vector<size_t> cuts;
+            for (size_t c = chunk; c < data.size(); c += chunk) cuts.push_back(c);
+            cutsList.push_back(cuts);
+        }
+        for (const auto& cuts : cutsList) {
+            SCOPED_TRACE(data + " cut at " + ::testing::PrintToString(cuts));
+            gFakes.tickets = 0;
+            EXPECT_EQ(Print(data, cuts), WithTicket(data));
+            EXPECT_EQ(gFakes.tickets, data.find(TAG) == std::string::npos ? 0 : 1);
         }
     }
 }
 
-TEST_F(HookTest, EveryChunkSizePlacesOneTicketBeforeTheFirstTag)
-{
-    // A false start ("%%%EndComments" holds the tag one byte in), near
-    // misses, and a second tag in an embedded document that passes through.
-    const std::string data =
-        "%!PS-Adobe-3.0\n%%Creator: %%End %%EndComment\n%%%EndComments\n"
-        "%%BeginDocument: inner.eps\n%!PS-Adobe-3.0 EPSF-3.0\n%%EndComments\n%%EndDocument\nshowpage\n";
-    std::vector<size_t> chunks;
-    for (size_t c = 1; c <= 40; c++) chunks.push_back(c);
-    for (size_t c : {64, 100, 4096}) chunks.push_back(c);
-    for (size_t chunk : chunks) {
-        EXPECT_EQ(Print(data, ChunkCuts(data.size(), chunk)), WithTicket(data)) << "chunk " << chunk;
-        EXPECT_EQ(gFakes.tickets, 1) << "chunk " << chunk;
-    }
-}
-
-TEST_F(HookTest, JobWithoutTagPassesThroughUnchanged)
-{
-    for (const std::string& data : {std::string("%!PS\n%%EndComment\nshowpage\n%%EndComm"), std::string("%%EndComment"),
-                                   std::string("%%%%%%%%%%%%%%%%%%%%"), std::string()}) {
-        for (size_t chunk = 1; chunk <= 14; chunk++) {
-            EXPECT_EQ(Print(data, ChunkCuts(data.size(), chunk)), data) << "chunk " << chunk;
-            EXPECT_EQ(gFakes.tickets, 0);
-        }
-    }
-}
-
-TEST_F(HookTest, BufferThatIsExactlyTheTag)
-{
-    EXPECT_EQ(Print(TAG, {}), gFakes.ticket + TAG);
-    EXPECT_EQ(Print(TAG + "\nrest", {}), gFakes.ticket + TAG + "\nrest");
-    EXPECT_EQ(Print(TAG.substr(0, 12), {}), TAG.substr(0, 12));
-}
-
-TEST_F(HookTest, HeldBytesAreDroppedWhenTheJobClosesWithoutEnd)
-{
-    HANDLE h = Start();
-    ASSERT_NE(h, nullptr);
-    Write(h, "abc%%End", {});
-    DrvSplClose(h);
-    EXPECT_EQ(printer_.EndJobAndRead(), "abc");
-}
-
+// Bytes held back are dropped when the job closes without its end or is aborted; an abort tells the user.
 TEST_F(HookTest, AbortTellsTheUserAndDropsHeldBytes)
 {
-    ScriptedUser user({}, nullptr);
-    InstallUser(&user);
-    HANDLE h = Start();
-    ASSERT_NE(h, nullptr);
-    Write(h, "abc%%End", {});
-    DrvSplAbort(h);
-    UninstallUser();
-    DrvSplClose(h);
-    EXPECT_EQ(printer_.EndJobAndRead(), "abc");
-    auto seen = user.Messages();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, "Printing Aborted...");
-    EXPECT_EQ(seen[0].caption, "Abort");
-    EXPECT_TRUE(seen[0].okOnly);
-}
-
-TEST_F(HookTest, TraceLinesOfOneJob)
-{
-    testing::internal::CaptureStdout();
-    HANDLE h = Start();
-    ASSERT_NE(h, nullptr);
-    std::string data = "%!PS\n%%EndComments\nshowpage\n";
-    DWORD written = 0;
-    std::vector<std::string> expected = {"DrvSplStartDoc called hPrinter " + Hex(printer_.handle()) + " JobId " +
-                                         std::to_string(jobId_) + " returning handle " + Hex(h)};
-    for (int call = 0; call < 3; call++) {
-        char* p = &data[0] + call * 5;
-        DrvSplWritePrinter(h, p, 5, &written);
-        expected.push_back("DrvSplWritePrinter call #" + std::to_string(call) + " hDriver " + Hex(h) + " pBuf " + Hex(p) +
-                           " cbBuf 5 pcWritten " + Hex(&written));
-    }
-    DrvSplEndDoc(h);
-    DrvSplClose(h);
-    expected.push_back("DrvSplEndDoc called hDriver " + Hex(h) + " Status 1 cWritePrinter 3 cStartPage 0 cEndpage 0");
-    expected.push_back("DrvSplClose called hDriver " + Hex(h) + " Status 3");
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string want;
-    for (const auto& line : expected) want += line + "\n";
-    EXPECT_EQ(out, want);
-    printer_.EndJobAndRead();
-}
-
-TEST_F(HookTest, TestPageSkipsStoreAndValidationButGetsTicket)
-{
-    HANDLE h = Start(TEXT("Test Page"));
-    ASSERT_NE(h, nullptr);
-    Write(h, "%!PS\n%%EndComments\n", {});
-    DrvSplEndDoc(h);
-    DrvSplClose(h);
-    EXPECT_EQ(printer_.EndJobAndRead(), WithTicket("%!PS\n%%EndComments\n"));
-    EXPECT_EQ(gFakes.loads, 0);
-    EXPECT_EQ(gFakes.validations, 0);
-    EXPECT_EQ(gFakes.stores, 0);
-    EXPECT_EQ(gFakes.tickets, 1);
-    EXPECT_TRUE(gFakes.ticketTraceAsked) << "a Test Page job's trace of a bad value comes from its ticket writer";
-}
-
-TEST_F(HookTest, OrdinaryJobsLoadAndValidateAndStoreOnlyWhatTheRunWrote)
-{
-    for (const WCHAR* document : {TEXT("test page"), TEXT("Test Page "), static_cast<const WCHAR*>(nullptr)}) {
-        gFakes.Reset();
-        HANDLE h = Start(document);
+    for (bool abort : {false, true}) {
+        ScriptedUser user({}, nullptr);
+        InstallUser(&user);
+        HANDLE h = Start();
         ASSERT_NE(h, nullptr);
+        Write(h, "abc%%End");
+        if (abort) DrvSplAbort(h);
+        UninstallUser();
         DrvSplClose(h);
-        printer_.EndJobAndRead();
-        EXPECT_EQ(gFakes.loads, 1);
-        EXPECT_EQ(gFakes.validations, 1);
-        EXPECT_EQ(gFakes.stores, 0) << "a run that wrote nothing stores nothing";
-        EXPECT_EQ(gFakes.loadName, WString(TEXT("Pralix PS")));
+        EXPECT_EQ(printer_.EndJobAndRead(), "abc");
+        std::vector<std::string> seen;
+        for (const SeenMessage& m : user.Messages()) seen.push_back(m.caption + ": " + m.text + (m.okOnly ? " [OK]" : ""));
+        EXPECT_EQ(seen, abort ? std::vector<std::string>{"Abort: Printing Aborted... [OK]"} : std::vector<std::string>());
     }
 }
 
@@ -213,20 +121,50 @@ void SetText(WCHAR* field, const char* text)
     while ((*field++ = static_cast<WCHAR>(*text++))) {}
 }
 
-// The run's fields go over the record as it is stored when the run ends:
-// what another writer stored meanwhile is kept, and so is every field the
-// run did not write, whatever it did to its copy.
-TEST_F(HookTest, TheRunsFieldsGoOverTheRecordAsStoredThen)
+// Owner, password, account, address, first use, comment, secure-password use.
+std::string Identity(const _OEM_PRIVDEVMODE& r)
+{
+    return HostUtf8(r.docOwner) + "|" + HostUtf8(r.password) + "|" + HostUtf8(r.accountNo) + "|" + HostUtf8(r.ipAddress) +
+           "|" + std::to_string(r.bInitialConnection) + "|" + HostUtf8(r.docComment) + "|" + std::to_string(r.bUseSecurePassword);
+}
+
+// The same of the flow's copy, then its secure-print password and secure
+// access use, and the fields it says it wrote.
+std::string Identity(const IdentOptions& o)
+{
+    return std::string(o.docOwner) + "|" + o.password + "|" + o.accountNo + "|" + o.ipAddress + "|" +
+           std::to_string(o.bInitialConnection) + "|" + o.docComment + "|" + std::to_string(o.bUseSecurePassword) + "|" +
+           o.norvikSecurePassword + "|" + std::to_string(o.bUseSecureAccessPassword) + "|" + std::to_string(o.written);
+}
+
+// Every way a job start goes. Only "Test Page" skips the load, the flow and
+// the store. Whatever the run's result, only the fields it wrote go over the
+// record as stored when it ends (what another writer stored meanwhile is
+// kept); a value that is not a record gives the defaults and is told once.
+// Only a run that ends in 1 gives the job a handle; the trace tells each call.
+TEST_F(HookTest, EveryWayAJobStarts)
 {
     struct Case {
         const char* what;
+        const WCHAR* document;
+        bool notARecord;
         uint32_t written;
-        const char *owner, *password, *address;
-        int32_t firstUse;
+        int result, loads, stores;
+        const char* stored;
     } cases[] = {
-        {"identity", IDENT_WROTE_IDENTITY, "typed by user", "secret", "10.1.2.3", 1},
-        {"address", IDENT_WROTE_ADDRESS, "owner", "", "10.9.9.9", 1},
-        {"first use", IDENT_WROTE_FIRST_USE, "owner", "", "10.1.2.3", 0},
+        {"test page", TEXT("Test Page"), false, IDENT_WROTE_IDENTITY, 1, 0, 0, "||||0||0"},
+        {"lower-case test page", TEXT("test page"), false, 0, 1, 1, 0, "||||0||0"},
+        {"test page and a space", TEXT("Test Page "), false, 0, 1, 1, 0, "||||0||0"},
+        {"no document name", nullptr, false, 0, 1, 1, 0, "||||0||0"},
+        {"identity", TEXT("job.ps"), false, IDENT_WROTE_IDENTITY, 1, 2, 1, "typed|secret|42|10.1.2.3|1|stored meanwhile|7"},
+        {"address", TEXT("job.ps"), false, IDENT_WROTE_ADDRESS, 1, 2, 1, "owner||4711|10.9.9.9|1|stored meanwhile|7"},
+        {"first use", TEXT("job.ps"), false, IDENT_WROTE_FIRST_USE, 1, 2, 1, "owner||4711|10.1.2.3|0|stored meanwhile|7"},
+        {"refused", TEXT("job.ps"), false, IDENT_WROTE_IDENTITY, 0, 2, 1, "typed|secret|42|10.1.2.3|1|stored meanwhile|7"},
+        {"cancelled", TEXT("job.ps"), false, IDENT_WROTE_ADDRESS | IDENT_WROTE_FIRST_USE, 2, 2, 1,
+         "owner||4711|10.9.9.9|0|stored meanwhile|7"},
+        {"failed", TEXT("job.ps"), false, IDENT_WROTE_IDENTITY, -1, 2, 1, "typed|secret|42|10.1.2.3|1|stored meanwhile|7"},
+        {"not a record, nothing written", TEXT("job.ps"), true, 0, 1, 1, 0, "||||0||0"},
+        {"not a record, address written", TEXT("job.ps"), true, IDENT_WROTE_ADDRESS, 1, 2, 1, "|||10.9.9.9|1||0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -234,108 +172,110 @@ TEST_F(HookTest, TheRunsFieldsGoOverTheRecordAsStoredThen)
         SetText(gFakes.toLoad.docOwner, "owner");
         SetText(gFakes.toLoad.accountNo, "4711");
         SetText(gFakes.toLoad.ipAddress, "10.1.2.3");
+        SetText(gFakes.toLoad.securePassword, "sp");
         gFakes.toLoad.bUseSecurePassword = 7;
-        gFakes.validate = [&c](IdentOptions* o) {
-            snprintf(o->docOwner, sizeof o->docOwner, "typed by user");
-            snprintf(o->password, sizeof o->password, "secret");
-            snprintf(o->accountNo, sizeof o->accountNo, "42");
-            snprintf(o->ipAddress, sizeof o->ipAddress, "10.9.9.9");
-            snprintf(o->docComment, sizeof o->docComment, "changed by the run");
-            o->bInitialConnection = 0;
-            o->written = c.written;
-            SetText(gFakes.toLoad.docComment, "stored meanwhile");
-            return 1;
-        };
-        HANDLE h = Start();
-        ASSERT_NE(h, nullptr);
-        DrvSplClose(h);
-        printer_.EndJobAndRead();
-        EXPECT_STREQ(gFakes.validated.docOwner, "owner");
-        EXPECT_STREQ(gFakes.validated.accountNo, "4711");
-        EXPECT_STREQ(gFakes.validated.ipAddress, "10.1.2.3");
-        EXPECT_EQ(gFakes.validated.bUseSecurePassword, 7);
-        EXPECT_EQ(gFakes.validated.written, 0u);
-        ASSERT_EQ(gFakes.stores, 1);
-        EXPECT_EQ(gFakes.loads, 2);
-        EXPECT_EQ(HostUtf8(gFakes.stored.docOwner), c.owner);
-        EXPECT_EQ(HostUtf8(gFakes.stored.password), c.password);
-        EXPECT_EQ(HostUtf8(gFakes.stored.accountNo), c.written == IDENT_WROTE_IDENTITY ? "42" : "4711");
-        EXPECT_EQ(HostUtf8(gFakes.stored.ipAddress), c.address);
-        EXPECT_EQ(gFakes.stored.bInitialConnection, c.firstUse);
-        EXPECT_EQ(HostUtf8(gFakes.stored.docComment), "stored meanwhile");
-        EXPECT_EQ(gFakes.stored.bUseSecurePassword, 7);
-    }
-}
-
-// A value that is not a record: the job runs with the defaults (first use),
-// the trace says so once, and only a run that wrote something replaces it.
-TEST_F(HookTest, ValueThatIsNotARecordIsTracedAndReplacedOnlyByWhatTheRunWrote)
-{
-    for (uint32_t written : {0u, uint32_t(IDENT_WROTE_ADDRESS)}) {
-        SCOPED_TRACE(written);
-        gFakes.Reset();
-        gFakes.loadState = STORED_NOT_VALID;
+        gFakes.toLoad.bUseSecureAccessPassword = 3;
+        gFakes.loadState = c.notARecord ? STORED_NOT_VALID : STORED_VALID;
         gFakes.loadSize = 4096;
-        gFakes.validate = [written](IdentOptions* o) {
-            snprintf(o->ipAddress, sizeof o->ipAddress, "10.9.9.9");
-            o->written = written;
-            return 1;
+        gFakes.validate = [&c](IdentOptions* o) {
+            *o = IdentOptions{"typed", "secret", "new sp", "changed by the run", "42", "10.9.9.9", 0, 8, 9, c.written};
+            SetText(gFakes.toLoad.docComment, "stored meanwhile");
+            return c.result;
         };
         testing::internal::CaptureStdout();
+        EXPECT_EQ(Print(JOB, {}, c.document), c.result == 1 ? WithTicket(JOB) : "");
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(gFakes.loads, c.loads);
+        EXPECT_EQ(gFakes.validations, c.loads ? 1 : 0);
+        EXPECT_EQ(gFakes.loadName, WString(c.loads ? TEXT("Pralix PS") : TEXT("")));
+        EXPECT_EQ(Identity(gFakes.validated), !c.loads        ? "||||0||0||0|0"
+                                              : c.notARecord ? "|||255.255.255.255|1||0||0|0"
+                                                             : "owner||4711|10.1.2.3|1||7|sp|3|0");
+        EXPECT_EQ(gFakes.stores, c.stores);
+        EXPECT_EQ(Identity(gFakes.stored), c.stored);
+        // A value that is not a record is told once: by the job start, else by the ticket writer.
+        EXPECT_EQ(gFakes.ticketTraceAsked, c.result == 1 && !c.notARecord);
+        std::string h = Hex(handle_), want = c.notARecord ? "stored options not valid (4096 bytes): defaults used\n" : "";
+        want += "DrvSplStartDoc called hPrinter " + Hex(printer_.handle()) + " JobId " + std::to_string(jobId_) +
+                " returning handle " + h + "\n";
+        if (handle_)
+            want += "DrvSplWritePrinter call #0 hDriver " + h + " pBuf " + Hex(JOB.data()) + " cbBuf 19 pcWritten " +
+                    Hex(&written_) + "\nDrvSplEndDoc called hDriver " + h +
+                    " Status 1 cWritePrinter 1 cStartPage 0 cEndpage 0\nDrvSplClose called hDriver " + h + " Status 3\n";
+        EXPECT_EQ(out, want);
+    }
+}
+
+#ifndef _WIN32
+// A failed spooler write at any place of a splice fails the call, and the
+// rest of the job still goes out (the stand-in fails the write).
+TEST_F(HookTest, AnyFailedWriteFailsTheCall)
+{
+    const std::string T = gFakes.ticket;
+    struct Case {
+        const char* what;
+        std::vector<std::string> buffers;  // all but the last succeed
+        DWORD failingWrite;                // counted from the last buffer's first write
+        std::string out;                   // what reaches the port
+    } cases[] = {
+        {"bytes before the tag", {"%!PS\n%%EndComments\nrest"}, 1, T + "%%EndComments\nrest"},
+        {"ticket line", {"%!PS\n%%EndComments\nrest"}, 2, "%!PS\n%%EndComments\nrest"},
+        {"tag and the rest", {"%!PS\n%%EndComments\nrest"}, 3, "%!PS\n" + T},
+        {"ticket after held bytes", {"abc%%End", "Comments\n"}, 1, "abc%%EndComments\n"},
+        {"held bytes", {"abc%%End", "Comments\n"}, 2, "abc" + T + "Comments\n"},
+        {"rest after held bytes", {"abc%%End", "Comments\n"}, 3, "abc" + T + "%%End"},
+        {"plain buffer", {"no tag yet"}, 1, ""},
+        {"after the ticket", {"%%EndComments\n", "more"}, 1, T + "%%EndComments\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         HANDLE h = Start();
         ASSERT_NE(h, nullptr);
-        Write(h, "%!PS\n%%EndComments\n", {});
-        DrvSplClose(h);
-        std::string out = testing::internal::GetCapturedStdout();
-        printer_.EndJobAndRead();
-        EXPECT_STREQ(gFakes.validated.ipAddress, "255.255.255.255");
-        EXPECT_EQ(gFakes.validated.bInitialConnection, 1);
-        size_t first = out.find("stored options not valid (4096 bytes): defaults used\n");
-        EXPECT_NE(first, std::string::npos) << out;
-        EXPECT_EQ(out.find("stored options not valid", first + 1), std::string::npos) << "told twice:\n" << out;
-        EXPECT_EQ(gFakes.tickets, 1);
-        EXPECT_FALSE(gFakes.ticketTraceAsked) << "the ticket writer would tell it again";
-        EXPECT_EQ(gFakes.stores, written ? 1 : 0);
-        if (written) {
-            EXPECT_EQ(gFakes.stored.initialized, 12345);
-            EXPECT_EQ(HostUtf8(gFakes.stored.ipAddress), "10.9.9.9");
-        }
-    }
-}
-
-TEST_F(HookTest, RefusedJobReturnsNullAndStillStoresWhatTheUserTyped)
-{
-    for (int result : {0, 2, -1}) {
-        gFakes.Reset();
-        gFakes.validate = [result](IdentOptions* o) {
-            snprintf(o->accountNo, sizeof o->accountNo, "typed");
-            o->written = IDENT_WROTE_IDENTITY;
-            return result;
-        };
-        EXPECT_EQ(Start(), nullptr) << "flow result " << result;
-        EXPECT_EQ(gFakes.stores, 1);
-        EXPECT_EQ(WString(gFakes.stored.accountNo), WString(TEXT("typed")));
-        printer_.EndJobAndRead();
-    }
-}
-
-// A spooler handle that has gone away makes every write fail, and the hook
-// says so whether or not the buffer holds the tag.
-TEST_F(HookTest, FailedSpoolerWriteIsReported)
-{
-    for (const std::string& data : {std::string("no tag here"), std::string("%!PS\n%%EndComments\n")}) {
-        HANDLE second = nullptr;
-        ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer_.name().c_str()), &second, nullptr));
-        WString doc = TEXT("job.ps"), type = TEXT("RAW");
-        DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
-        DWORD id = StartDocPrinterW(second, 1, reinterpret_cast<LPBYTE>(&info));
-        HANDLE h = DrvSplStartDoc(second, id);
-        ASSERT_NE(h, nullptr);
-        ClosePrinter(second);
+        for (size_t i = 0; i + 1 < c.buffers.size(); i++) Write(h, c.buffers[i]);
+        StandinFailWritePrinterCall(c.failingWrite);
+        std::string last = c.buffers.back();
         DWORD written = 0;
-        EXPECT_FALSE(DrvSplWritePrinter(h, const_cast<char*>(data.data()), static_cast<DWORD>(data.size()), &written));
-        EXPECT_EQ(written, data.size());
+        EXPECT_FALSE(DrvSplWritePrinter(h, &last[0], static_cast<DWORD>(last.size()), &written));
+        StandinFailWritePrinterCall(0);
+        // Once the ticket is in, the spooler's own count is reported.
+        EXPECT_EQ(written, c.buffers.front() == TAG + "\n" ? 0u : last.size());
+        Write(h, "\ntail");
+        DrvSplEndDoc(h);
         DrvSplClose(h);
+        EXPECT_EQ(printer_.EndJobAndRead(), c.out + "\ntail");
+    }
+}
+
+// A job record that cannot be allocated: no handle, nothing loaded, validated or stored.
+TEST_F(HookTest, JobRecordThatCannotBeAllocated)
+{
+    StandinFailNextAlloc(sizeof(_INIDRIVER));
+    EXPECT_EQ(Start(), nullptr);
+    StandinFailNextAlloc(0);
+    printer_.EndJobAndRead();
+    EXPECT_EQ(gFakes.loads, 0);
+    EXPECT_EQ(gFakes.validations, 0);
+    EXPECT_EQ(gFakes.stores, 0);
+}
+#endif
+
+// The tag search against its plain definition, on random buffers over the tag's
+// own letters (some after a run of '%') with tags planted at random.
+TEST(TagSearch, AgreesWithTheDefinitionOnRandomBuffers)
+{
+    std::mt19937 rng(20261206);
+    const std::string letters = "%%%%EndComents x\n";
+    for (int round = 0; round < 20000; round++) {
+        std::string buf(rng() % 80, ' ');
+        for (char& c : buf) c = letters[rng() % letters.size()];
+        if (round % 4 == 0) buf.insert(0, std::string(rng() % 40, '%'));
+        if (rng() % 3 == 0 && buf.size() >= TAG.size()) buf.replace(rng() % (buf.size() - TAG.size() + 1), TAG.size(), TAG);
+        DWORD pos = 12345;
+        const BYTE* data = reinterpret_cast<const BYTE*>(buf.data());
+        const BYTE* hit = FindPSTag_EndComments(data, static_cast<DWORD>(buf.size()), &pos);
+        const size_t want = buf.find(TAG);
+        ASSERT_EQ(hit, want == std::string::npos ? nullptr : data + want) << "'" << buf << "'";
+        ASSERT_EQ(pos, want == std::string::npos ? 0 : want) << "'" << buf << "'";
     }
 }
 

@@ -53,6 +53,10 @@ void StandinFailWritePrinterCall(DWORD n);
 // it.
 void StandinShortWritePrinterCall(DWORD n, DWORD bytes);
 
+// Makes the next GlobalAlloc (or LocalAlloc) of exactly `bytes` bytes fail,
+// as when memory runs out; 0 clears it.
+void StandinFailNextAlloc(SIZE_T bytes);
+
 // Makes DisableThreadLibraryCalls fail as it does for a module with static
 // thread-local storage.
 void StandinFailDisableThreadLibraryCalls(BOOL fail);

@@ -24,6 +24,7 @@ namespace {
 
 thread_local DWORD gLastError = ERROR_SUCCESS;
 std::atomic<bool> gFailDisableThreadCalls{false};
+std::atomic<SIZE_T> gFailAllocOfSize{0};  // 0: no allocation is to fail
 
 typedef BOOL (*EntryPointFn)(HMODULE, DWORD, LPVOID);
 
@@ -119,11 +120,19 @@ void WINAPI SetLastError(DWORD code) { gLastError = code; }
 
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
 {
+    // An injected failure hits the next block of its size, once.
+    SIZE_T failing = bytes;
+    if (bytes && gFailAllocOfSize.compare_exchange_strong(failing, 0)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     // Fixed memory only; a zero size still gives a distinct block, as on Windows.
     void* p = (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
     if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return p;
 }
+
+void StandinFailNextAlloc(SIZE_T bytes) { gFailAllocOfSize = bytes; }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem)
 {

@@ -333,6 +333,15 @@ BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PAC
     return TRUE;
 }
 
+// The stand-in's registry keeps no access lists: every key is open to every
+// account, as a null access list makes it. Only the arguments are checked.
+LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR sd)
+{
+    if (!hKey) return ERROR_INVALID_HANDLE;
+    auto* d = static_cast<SECURITY_DESCRIPTOR*>(sd);
+    return d && d->Revision == SECURITY_DESCRIPTOR_REVISION ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) { return GlobalAlloc(flags, bytes); }
 HLOCAL WINAPI LocalFree(HLOCAL mem) { return GlobalFree(mem); }
 

@@ -76,6 +76,78 @@ struct _OEM_PRIVDEVMODE {
     WCHAR printerName[256];
 };
 
+// The stored layout is fixed: every offset is part of the registry value,
+// and the offsets with the size fix every field's width.
+#define UMPD_STORED_AT(field, offset) \
+    static_assert(offsetof(_OEM_PRIVDEVMODE, field) == (offset), "stored layout: " #field)
+UMPD_STORED_AT(initialized, 0);
+UMPD_STORED_AT(wReserved1, 2);
+UMPD_STORED_AT(spoolOptions, 4);
+UMPD_STORED_AT(rasterOption, 8);
+UMPD_STORED_AT(rasterOptionUI, 12);
+UMPD_STORED_AT(colorModel, 16);
+UMPD_STORED_AT(printerMode, 20);
+UMPD_STORED_AT(enableRGB, 24);
+UMPD_STORED_AT(bRenderingStyle, 28);
+UMPD_STORED_AT(bRGBStandard, 32);
+UMPD_STORED_AT(RGBRendering, 36);
+UMPD_STORED_AT(RGBGamma, 40);
+UMPD_STORED_AT(RGBWhitepoint, 44);
+UMPD_STORED_AT(pressSimulation, 48);
+UMPD_STORED_AT(enableCMYK, 52);
+UMPD_STORED_AT(pressProfile, 56);
+UMPD_STORED_AT(spotColor, 60);
+UMPD_STORED_AT(bPreserveGCR, 64);
+UMPD_STORED_AT(RGBProfile, 68);
+UMPD_STORED_AT(separations, 72);
+UMPD_STORED_AT(progressives, 76);
+UMPD_STORED_AT(autoGray, 80);
+UMPD_STORED_AT(controlStrip, 84);
+UMPD_STORED_AT(saveAsTIFF, 88);
+UMPD_STORED_AT(tiff_dpi, 92);
+UMPD_STORED_AT(edgeSmoothing, 96);
+UMPD_STORED_AT(blackOverPrints, 100);
+UMPD_STORED_AT(alternateBlack, 104);
+UMPD_STORED_AT(autoTED, 108);
+UMPD_STORED_AT(pralixProof, 112);
+UMPD_STORED_AT(invertImage, 116);
+UMPD_STORED_AT(imageEnhancement, 120);
+UMPD_STORED_AT(mirrorImage, 124);
+UMPD_STORED_AT(bPrintOutputSlug, 128);
+UMPD_STORED_AT(productionPrinting, 132);
+UMPD_STORED_AT(outputBin, 136);
+UMPD_STORED_AT(wReserved2, 138);
+UMPD_STORED_AT(bypassOption, 140);
+UMPD_STORED_AT(duplex, 144);
+UMPD_STORED_AT(rotatePages, 148);
+UMPD_STORED_AT(sorter, 152);
+UMPD_STORED_AT(staplePosition, 156);
+UMPD_STORED_AT(staple, 160);
+UMPD_STORED_AT(faceup, 164);
+UMPD_STORED_AT(collate, 168);
+UMPD_STORED_AT(reversePrint, 172);
+UMPD_STORED_AT(productionMode, 176);
+UMPD_STORED_AT(bImposition, 180);
+UMPD_STORED_AT(sImpositionType, 184);
+UMPD_STORED_AT(sSectionSize, 188);
+UMPD_STORED_AT(sOutputPaperSize, 192);
+UMPD_STORED_AT(bCropMarks, 196);
+UMPD_STORED_AT(bScaleToFit, 200);
+UMPD_STORED_AT(bSecurePrintInvalid, 204);
+UMPD_STORED_AT(bInitialConnection, 208);
+UMPD_STORED_AT(ipAddress, 212);
+UMPD_STORED_AT(docOwner, 244);
+UMPD_STORED_AT(password, 294);
+UMPD_STORED_AT(docComment, 312);
+UMPD_STORED_AT(accountNo, 824);
+UMPD_STORED_AT(securePassword, 890);
+UMPD_STORED_AT(bUseSecurePassword, 908);
+UMPD_STORED_AT(bUseSecureAccessPassword, 912);
+UMPD_STORED_AT(printerName, 916);
+#undef UMPD_STORED_AT
+static_assert(sizeof(_OEM_PRIVDEVMODE) == 1428, "stored record size");
+static_assert(sizeof(WCHAR) == 2, "text is UTF-16");
+
 const int16_t OPTIONS_VALID = 12345;
 
 // The narrow (ANSI code page) copy of the identity fields that the

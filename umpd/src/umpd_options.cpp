@@ -3,24 +3,6 @@
 #include "charconversions.h"
 #include "umpd.h"
 
-// The stored layout is fixed: every offset is part of the registry value.
-static_assert(sizeof(_OEM_PRIVDEVMODE) == 1428, "stored record size");
-static_assert(offsetof(_OEM_PRIVDEVMODE, spoolOptions) == 4, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, productionPrinting) == 132, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, outputBin) == 136, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, bypassOption) == 140, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, bInitialConnection) == 208, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, ipAddress) == 212, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, docOwner) == 244, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, password) == 294, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, docComment) == 312, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, accountNo) == 824, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, securePassword) == 890, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, bUseSecurePassword) == 908, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, bUseSecureAccessPassword) == 912, "layout");
-static_assert(offsetof(_OEM_PRIVDEVMODE, printerName) == 916, "layout");
-static_assert(sizeof(WCHAR) == 2, "text is UTF-16");
-
 namespace {
 
 // Sets a text field to text, leaving the units after its terminator as they are.

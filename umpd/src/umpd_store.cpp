@@ -112,6 +112,8 @@ DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE hPrinter, LPCWSTR pszPr
                         &hKey, &dwStatus) == ERROR_SUCCESS) {
         result = static_cast<DWORD>(RegSetValueExW(hKey, gszUserInfo, 0, REG_BINARY,
                                                    reinterpret_cast<const BYTE*>(pUserOptions), sizeof *pUserOptions));
+        // A platform that ignores the security given at creation (Wine) gets it here.
+        if (dwStatus == REG_CREATED_NEW_KEY) RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pSD);
         RegCloseKey(hKey);
     }
     if (pSD) LocalFree(pSD);
