@@ -40,31 +40,19 @@ std::string CheckOutput(const std::string& in, const std::string& out)
 struct Shared {
     std::mutex lock;
     JobLoadResult result;
-    void Fail(const std::string& what)
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (result.failures.size() < 5) result.failures.push_back(what);
-    }
 };
 
-// Prints one job on the printer; returns false when it was refused.
-// tagCallMs: how long the call that carried the tag's last byte took.
-bool PrintJob(TestPrinter& printer, const WString& document, const std::string& job, size_t chunk, std::string* out,
-              double* tagCallMs)
+// Prints one job on the printer, in calls of `chunk` bytes; false when it was refused.
+bool PrintJob(TestPrinter& printer, const WString& document, const std::string& job, size_t chunk, std::string* out)
 {
     HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(document.c_str()));
     if (!h) {
         AbortPrinter(printer.handle());
         return false;
     }
-    size_t tagEnd = job.find(TAG);
-    tagEnd = tagEnd == std::string::npos ? tagEnd : tagEnd + TAG.size() - 1;
     for (size_t at = 0; at < job.size(); at += chunk) {
         DWORD n = static_cast<DWORD>(std::min(chunk, job.size() - at)), written = 0;
-        auto start = std::chrono::steady_clock::now();
         DrvSplWritePrinter(h, const_cast<char*>(job.data() + at), n, &written);
-        if (tagEnd >= at && tagEnd < at + n)
-            *tagCallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     DrvSplEndDoc(h);
     DrvSplClose(h);
@@ -72,31 +60,6 @@ bool PrintJob(TestPrinter& printer, const WString& document, const std::string& 
     printer.RemoveOutput();
     return true;
 }
-
-void RunThread(const JobLoad& load, int t, TestPrinter& printer, Shared& shared)
-{
-    for (int i = 0; i < load.jobsPerThread; i++) {
-        std::string job = MakeJob(t, i), out;
-        size_t chunk = 1 + (static_cast<size_t>(t) * 7919 + static_cast<size_t>(i) * 104729) % 16384;
-        double tagCallMs = 0;
-        bool printed = PrintJob(printer, load.document, job, chunk, &out, &tagCallMs);
-        std::string wrong = printed ? CheckOutput(job, out) : "";
-        bool leaked = !load.secret.empty() && out.find(load.secret) != std::string::npos;
-        {
-            std::lock_guard<std::mutex> hold(shared.lock);
-            JobLoadResult& r = shared.result;
-            (printed ? r.printed : r.refused)++;
-            if (printed) r.bytes += job.size();
-            r.longestTagCallMs = std::max(r.longestTagCallMs, tagCallMs);
-            if (!wrong.empty()) r.corrupt++;
-            if (leaked) r.leaked++;
-        }
-        if (!printed) shared.Fail("thread " + std::to_string(t) + " job " + std::to_string(i) + ": refused");
-        if (!wrong.empty()) shared.Fail("thread " + std::to_string(t) + " job " + std::to_string(i) + ": " + wrong);
-    }
-}
-
-}  // namespace
 
 std::string MakeJob(int thread, int i)
 {
@@ -107,6 +70,26 @@ std::string MakeJob(int thread, int i)
     while (job.size() < size) job += line;
     return job + "showpage\n%%EOF\n";
 }
+
+void RunThread(const JobLoad& load, int t, TestPrinter& printer, Shared& shared)
+{
+    for (int i = 0; i < load.jobsPerThread; i++) {
+        std::string job = MakeJob(t, i), out;
+        size_t chunk = 1 + (static_cast<size_t>(t) * 7919 + static_cast<size_t>(i) * 104729) % 16384;
+        bool printed = PrintJob(printer, load.document, job, chunk, &out);
+        std::string wrong = printed ? CheckOutput(job, out) : "refused";
+        std::lock_guard<std::mutex> hold(shared.lock);
+        JobLoadResult& r = shared.result;
+        r.printed += printed;
+        r.bytes += printed ? job.size() : 0;
+        r.corrupt += !wrong.empty();
+        r.leaked += !load.secret.empty() && out.find(load.secret) != std::string::npos;
+        if (!wrong.empty() && r.failures.size() < 5)
+            r.failures.push_back("thread " + std::to_string(t) + " job " + std::to_string(i) + ": " + wrong);
+    }
+}
+
+}  // namespace
 
 JobLoadResult RunJobs(const JobLoad& load)
 {

@@ -12,28 +12,23 @@
 #include <vector>
 
 struct JobLoad {
-    int threads;
-    int jobsPerThread;
+    int threads, jobsPerThread;
     WString driver;      // whose stored options the jobs use
     std::string secret;  // a password that must appear in no output ("" none)
     WString document = TEXT("load.ps");
 };
 
 struct JobLoadResult {
-    int printed = 0, refused = 0, corrupt = 0, leaked = 0;
+    int printed = 0, corrupt = 0, leaked = 0;  // corrupt: refused, or printed wrong
     int tornLoads = 0, loads = 0;  // reads of the stored value while the jobs ran
     unsigned long long bytes = 0;  // input bytes printed
     double seconds = 0;
-    double longestTagCallMs = 0;  // the longest DrvSplWritePrinter call that carried the tag
     std::vector<std::string> failures;  // the first few, described
 };
 
-// Runs the jobs; a reader thread loads the stored value all the while.
+// Runs the jobs, of sizes from a few hundred bytes to 1 MiB, every tenth
+// without the tag; a reader thread loads the stored value all the while.
 JobLoadResult RunJobs(const JobLoad& load);
-
-// The job a thread prints as its number i: sizes from a few hundred bytes to
-// 1 MiB, every tenth without the tag.
-std::string MakeJob(int thread, int i);
 
 // A job start on a thread of its own, held in its dialog by a scripted user
 // whose answer line holds it ("...: hold, ..."), until Release. Waits
@@ -43,8 +38,7 @@ public:
     HeldJobStart(const WString& driver, const std::string& answer);
     ~HeldJobStart();  // releases, and closes or aborts the job
     bool Holding() { return user_.Holding(); }
-    // Lets the dialog go on; the job start's handle once it has returned.
-    HANDLE Release();
+    HANDLE Release();  // lets the dialog go on; the job start's handle
     ScriptedUser& user() { return user_; }
 
 private:
