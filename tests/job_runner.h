@@ -1,6 +1,5 @@
-// Jobs printed through the hooks from several threads at once, as the
-// spooler runs them, each output checked against its input: the input with
-// one ticket block before its first "%%EndComments", or unchanged without one.
+// A job start held in its secure access dialog, for the tests of what other
+// jobs of the process do meanwhile.
 #pragma once
 
 #include "hostglue.h"
@@ -9,26 +8,6 @@
 
 #include <string>
 #include <thread>
-#include <vector>
-
-struct JobLoad {
-    int threads, jobsPerThread;
-    WString driver;      // whose stored options the jobs use
-    std::string secret;  // a password that must appear in no output ("" none)
-    WString document = TEXT("load.ps");
-};
-
-struct JobLoadResult {
-    int printed = 0, corrupt = 0, leaked = 0;  // corrupt: refused, or printed wrong
-    int tornLoads = 0, loads = 0;  // reads of the stored value while the jobs ran
-    unsigned long long bytes = 0;  // input bytes printed
-    double seconds = 0;
-    std::vector<std::string> failures;  // the first few, described
-};
-
-// Runs the jobs, of sizes from a few hundred bytes to 1 MiB, every tenth
-// without the tag; a reader thread loads the stored value all the while.
-JobLoadResult RunJobs(const JobLoad& load);
 
 // A job start on a thread of its own, held in its dialog by a scripted user
 // whose answer line holds it ("...: hold, ..."), until Release. Waits
