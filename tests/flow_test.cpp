@@ -365,25 +365,6 @@ TEST_F(FlowTest, AdministratorTextsServeOneRun)
     server.Received();
 }
 
-// Another writer (umpd-options, another process) replaces the stored value
-// while a job start shows its dialog: the job start stores only what its run
-// wrote over the value as it is then, so the other change is kept.
-TEST_F(FlowTest, StoredValueReplacedDuringTheJobStart)
-{
-    Store(At("identity", "carol"));
-    HeldJobStart held(driver_.Name(), SA + ": hold, 1112=alice, 1113=s3cret, OK");
-    _OEM_PRIVDEVMODE other = Stored();
-    swprintf(other.docComment, 256, TEXT("written elsewhere"));
-    swprintf(other.docOwner, 25, TEXT("dave"));
-    SetUserInfo(&other, nullptr, driver_.Name().c_str());
-    EXPECT_NE(held.Release(), nullptr);
-    ASSERT_EQ(held.user().Dialogs().size(), 1u);
-    _OEM_PRIVDEVMODE stored = Stored();
-    EXPECT_EQ(stored.initialized, OPTIONS_VALID);
-    EXPECT_EQ(Narrow(stored.docOwner), "alice");
-    EXPECT_EQ(Narrow(stored.docComment), "written elsewhere");
-}
-
 // While one job start waits in its secure access dialog, Test Page jobs of
 // the same process print with their tickets and finish; the held run goes on
 // once the dialog is answered.

@@ -18,7 +18,6 @@ public:
     ~HeldJobStart();  // releases, and closes or aborts the job
     bool Holding() { return user_.Holding(); }
     HANDLE Release();  // lets the dialog go on; the job start's handle
-    ScriptedUser& user() { return user_; }
 
 private:
     ScriptedUser user_;
