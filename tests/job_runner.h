@@ -1,6 +1,5 @@
-// Jobs printed through the hooks from several threads at once, as the
-// spooler runs them, each output checked against its input: the input with
-// one ticket block before its first "%%EndComments", or unchanged without one.
+// A job start held in its secure access dialog, for the tests of what other
+// jobs of the process do meanwhile.
 #pragma once
 
 #include "hostglue.h"
@@ -9,31 +8,6 @@
 
 #include <string>
 #include <thread>
-#include <vector>
-
-struct JobLoad {
-    int threads;
-    int jobsPerThread;
-    WString driver;      // whose stored options the jobs use
-    std::string secret;  // a password that must appear in no output ("" none)
-    WString document = TEXT("load.ps");
-};
-
-struct JobLoadResult {
-    int printed = 0, refused = 0, corrupt = 0, leaked = 0;
-    int tornLoads = 0, loads = 0;  // reads of the stored value while the jobs ran
-    unsigned long long bytes = 0;  // input bytes printed
-    double seconds = 0;
-    double longestTagCallMs = 0;  // the longest DrvSplWritePrinter call that carried the tag
-    std::vector<std::string> failures;  // the first few, described
-};
-
-// Runs the jobs; a reader thread loads the stored value all the while.
-JobLoadResult RunJobs(const JobLoad& load);
-
-// The job a thread prints as its number i: sizes from a few hundred bytes to
-// 1 MiB, every tenth without the tag.
-std::string MakeJob(int thread, int i);
 
 // A job start on a thread of its own, held in its dialog by a scripted user
 // whose answer line holds it ("...: hold, ..."), until Release. Waits
@@ -43,9 +17,7 @@ public:
     HeldJobStart(const WString& driver, const std::string& answer);
     ~HeldJobStart();  // releases, and closes or aborts the job
     bool Holding() { return user_.Holding(); }
-    // Lets the dialog go on; the job start's handle once it has returned.
-    HANDLE Release();
-    ScriptedUser& user() { return user_; }
+    HANDLE Release();  // lets the dialog go on; the job start's handle
 
 private:
     ScriptedUser user_;

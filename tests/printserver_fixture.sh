@@ -4,8 +4,7 @@
 #   printserver_fixture.sh start SERVER DIR ADDRESS [server options...]
 #   printserver_fixture.sh stop DIR
 set -eu
-action=$1
-if [ "$action" = start ]; then
+if [ "$1" = start ]; then
   server=$2 dir=$3 address=$4
   shift 4
   mkdir -p "$dir"
@@ -18,13 +17,11 @@ if [ "$action" = start ]; then
   cat "$dir/printserver.out" >&2
   exit 1
 fi
-dir=$2
-pid=$(cat "$dir/printserver.pid")
+pid=$(cat "$2/printserver.pid")
 kill -TERM "$pid" 2>/dev/null || exit 0
 # Stopped once gone, or a zombie waiting for whoever adopted it to reap it.
 for _ in $(seq 50); do
-  state=$(ps -o stat= -p "$pid" 2>/dev/null || true)
-  case "$state" in "" | Z*) exit 0 ;; esac
+  case "$(ps -o stat= -p "$pid" 2>/dev/null || true)" in "" | Z*) exit 0 ;; esac
   sleep 0.1
 done
 kill -KILL "$pid" 2>/dev/null || true

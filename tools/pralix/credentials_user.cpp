@@ -78,7 +78,7 @@ void CredentialsUser::AnswerDialog(Screen& screen)
     if (!screen.Click(IDCANCEL)) screen.Key(VK_ESCAPE);
 }
 
-void CredentialsUser::AnswerMessage(const std::string&, const std::string& text, bool)
+void CredentialsUser::AnswerMessage(const std::string&, const std::string& text, UINT)
 {
     std::lock_guard<std::mutex> hold(lock_);
     seen_.messages.push_back(text);

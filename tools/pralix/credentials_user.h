@@ -30,7 +30,7 @@ public:
     {
     }
     void AnswerDialog(Screen& screen) override;
-    void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly) override;
+    void AnswerMessage(const std::string& caption, const std::string& text, UINT style) override;
     RunSeen Seen();
 
 private:

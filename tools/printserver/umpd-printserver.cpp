@@ -29,7 +29,8 @@ const char USAGE[] =
     "usage: umpd-printserver [--address 127.0.0.1] [--port 8163] [--raw-port 9100|0]\n"
     "                        [--require user,password,account | --enable] [--accept USER:PASSWORD:ACCOUNT]...\n"
     "                        [--admin-message TEXT] [--admin-email TEXT] [--log FILE] [--show-secrets]\n"
-    "                        [--reply-code CODE] [--close-without-reply] [--delay-ms N] [--segment-bytes N]\n"
+    "                        [--reply-code CODE] [--validate-reply-code CODE] [--close-without-reply]\n"
+    "                        [--delay-ms N] [--segment-bytes N]\n"
     "       umpd-printserver --help | --version\n";
 const char VERSION[] = "umpd-printserver " UMPD_VERSION "\n";
 
@@ -46,7 +47,7 @@ struct Config {
     std::vector<Identity> accepted;
     std::string adminMessage, adminEmail, logPath;
     bool showSecrets = false, closeWithoutReply = false;
-    std::string replyCode;
+    std::string replyCode, validateReplyCode;  // what every request, or the validate-info request, is answered
     unsigned delayMs = 0;
     size_t segmentBytes = 0;
     const char* reply = nullptr;  // --help or --version: printed instead of serving
@@ -172,6 +173,7 @@ void ServeSecureAccess(Server& s, int fd, const std::string& peer)
         reply = "406";
     }
     if (!s.config.replyCode.empty()) reply = s.config.replyCode;
+    if (fields[0] == "101" && !s.config.validateReplyCode.empty()) reply = s.config.validateReplyCode;
     if (s.config.closeWithoutReply) {
         Log(s, peer + " " + what + "; closed without a reply");
         return;
@@ -262,6 +264,7 @@ bool ParseArgs(int argc, char** argv, Config* c)
         else if (a == "--admin-email" && value) c->adminEmail = argv[++i];
         else if (a == "--log" && value) c->logPath = argv[++i];
         else if (a == "--reply-code" && value) c->replyCode = argv[++i];
+        else if (a == "--validate-reply-code" && value) c->validateReplyCode = argv[++i];
         else if ((a == "--port" || a == "--raw-port") && value && ParseNumber(argv[++i], a == "--port" ? 1 : 0, 65535, &n))
             (a == "--port" ? c->port : c->rawPort) = static_cast<int>(n);
         else if (a == "--delay-ms" && value && ParseNumber(argv[++i], 0, 60000, &n)) c->delayMs = static_cast<unsigned>(n);

@@ -106,11 +106,11 @@ void ScriptedUser::AnswerDialog(Screen& screen)
     Report("dialog \"" + caption + "\": " + told);
 }
 
-void ScriptedUser::AnswerMessage(const std::string& caption, const std::string& text, bool okOnly)
+void ScriptedUser::AnswerMessage(const std::string& caption, const std::string& text, UINT style)
 {
     {
         std::lock_guard<std::mutex> lock(lock_);
-        messages_.push_back({caption, text, okOnly});
+        messages_.push_back({caption, text, (style & 0xF) == MB_OK, style});
     }
     Report("message \"" + caption + "\": " + Escaped(text));
 }

@@ -36,9 +36,19 @@ public:
     virtual bool Open() = 0;
 };
 
+// The bits of a message box's style (MB_*) that the platform's driver can
+// tell: on the stand-in the whole style the library asked for; on Windows
+// what the box shows, its buttons and icon.
+#ifdef _WIN32
+const UINT MESSAGE_STYLE_SEEN = MB_TYPEMASK | MB_ICONMASK;
+#else
+const UINT MESSAGE_STYLE_SEEN = ~0u;
+#endif
+
 struct SeenMessage {
     std::string caption, text;
     bool okOnly;  // an OK button and no other
+    UINT style;   // as far as MESSAGE_STYLE_SEEN tells
 };
 
 struct SeenDialog {
@@ -54,7 +64,7 @@ public:
     // Acts on a dialog until it has ended.
     virtual void AnswerDialog(Screen& screen) = 0;
     // Told of a message box, which the driver then acknowledges with OK.
-    virtual void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly) = 0;
+    virtual void AnswerMessage(const std::string& caption, const std::string& text, UINT style) = 0;
 };
 
 class ScriptedUser : public DialogUser {
@@ -63,7 +73,7 @@ public:
     ScriptedUser(const std::vector<std::string>& lines, FILE* report);
 
     void AnswerDialog(Screen& screen) override;
-    void AnswerMessage(const std::string& caption, const std::string& text, bool okOnly) override;
+    void AnswerMessage(const std::string& caption, const std::string& text, UINT style) override;
 
     bool GaveUp();
     bool Holding();  // a dialog is held open now

@@ -33,7 +33,7 @@ void OnDialog(void* context, HWND dialog)
 int OnMessage(void* context, HWND, LPCWSTR text, LPCWSTR caption, UINT type)
 {
     static_cast<DialogUser*>(context)->AnswerMessage(HostUtf8(caption ? caption : TEXT("Error")),
-                                                       HostUtf8(text ? text : TEXT("")), (type & 0xF) == MB_OK);
+                                                       HostUtf8(text ? text : TEXT("")), type);
     return IDOK;
 }
 

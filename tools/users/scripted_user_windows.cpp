@@ -10,6 +10,7 @@
 #include <chrono>
 #include <map>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -74,6 +75,39 @@ private:
 // The library's dialogs hold one of these controls; a message box none.
 bool IsOurDialog(HWND h) { return GetDlgItem(h, 1103) || GetDlgItem(h, 1108); }
 
+BOOL CALLBACK FindIcon(HWND c, LPARAM found)
+{
+    WCHAR cls[16] = {};
+    GetClassNameW(c, cls, 16);
+    LONG style = GetWindowLongW(c, GWL_STYLE);
+    if (lstrcmpiW(cls, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c))
+        *reinterpret_cast<HICON*>(found) = reinterpret_cast<HICON>(SendMessageW(c, STM_GETICON, 0, 0));
+    return TRUE;
+}
+
+// What a message box shows of its style: the buttons and the icon
+// (MB_ICONMASK for an icon that is none of the system's).
+UINT SeenStyle(HWND box)
+{
+    auto shown = [box](int id) {
+        HWND b = GetDlgItem(box, id);
+        return b && IsWindowVisible(b);
+    };
+    UINT style = MB_OK;
+    if (shown(IDYES)) style = shown(IDCANCEL) ? MB_YESNOCANCEL : MB_YESNO;
+    else if (shown(IDABORT)) style = MB_ABORTRETRYIGNORE;
+    else if (shown(IDRETRY)) style = MB_RETRYCANCEL;
+    else if (shown(IDCANCEL)) style = MB_OKCANCEL;
+    HICON icon = nullptr;
+    EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&icon));
+    if (!icon) return style;
+    const std::pair<LPCWSTR, UINT> icons[] = {{IDI_HAND, MB_ICONHAND}, {IDI_QUESTION, MB_ICONQUESTION},
+                                              {IDI_EXCLAMATION, MB_ICONEXCLAMATION}, {IDI_ASTERISK, MB_ICONASTERISK}};
+    for (const auto& i : icons)
+        if (LoadIconW(nullptr, i.first) == icon) return style | i.second;
+    return style | MB_ICONMASK;
+}
+
 struct Watcher {
     DialogUser* user = nullptr;
     std::atomic<bool> stop{false};
@@ -101,8 +135,7 @@ BOOL CALLBACK Visit(HWND h, LPARAM param)
     } else {
         WCHAR text[2048] = {};
         GetDlgItemTextW(h, 0xFFFF, text, 2048);
-        bool okOnly = GetDlgItem(h, IDOK) && !GetDlgItem(h, IDCANCEL) && !GetDlgItem(h, IDYES);
-        w->user->AnswerMessage(WindowCaption(h), HostUtf8(text), okOnly);
+        w->user->AnswerMessage(WindowCaption(h), HostUtf8(text), SeenStyle(h));
         PostMessageW(GetDlgItem(h, IDOK), BM_CLICK, 0, 0);
     }
     return TRUE;
