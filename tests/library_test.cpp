@@ -1,15 +1,42 @@
 // What the shipped library relies on in the platform, on both builds (the
-// real system decides, the stand-in must agree): its compiled resources read
-// back, and the spooler's job and driver queries.
+// real system decides, the stand-in must agree): the loader, its compiled
+// resources read back, and the spooler's calls.
 #include "dialog_template.h"
 #include "printer.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 namespace {
+
+// Seen from a module that counts its notifications: one attach however often
+// it is loaded, the detach at the last free; a refused attach fails the load
+// (and gets no detach: the C runtime's start-up code passes none).
+TEST(Loader, AttachOnceDetachAtTheLastFreeAndRefusal)
+{
+    long log[4] = {};
+    char address[32];
+    snprintf(address, sizeof address, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(log)));
+    SetEnvironmentVariableA("ENTRY_FIXTURE_LOG", address);
+    const WString fixture = ExecutableDirectory() + Wide(ENTRY_FIXTURE_NAME);
+    HMODULE module = LoadLibraryW(fixture.c_str());
+    ASSERT_NE(module, nullptr) << GetLastError();
+    EXPECT_EQ(LoadLibraryW(fixture.c_str()), module);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(log[DLL_PROCESS_DETACH], 0);
+    EXPECT_TRUE(FreeLibrary(module));
+    SetEnvironmentVariableA("ENTRY_FIXTURE_REFUSE", "1");
+    EXPECT_EQ(LoadLibraryW(fixture.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    EXPECT_EQ(log[DLL_PROCESS_ATTACH], 2);
+    EXPECT_EQ(log[DLL_PROCESS_DETACH], 1);
+    SetEnvironmentVariableA("ENTRY_FIXTURE_LOG", nullptr);
+    SetEnvironmentVariableA("ENTRY_FIXTURE_REFUSE", nullptr);
+}
 
 // Into a buffer of exactly `size` units and a sentinel: at most size - 1
 // units and the terminator, line feeds as real line feeds; an absent id in a
@@ -54,12 +81,8 @@ TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
     TestPrinter printer;
     DWORD id = printer.StartJob(TEXT("Report.ps"));
     HANDLE h = printer.handle();
-    struct Query {
-        const char* what;
-        std::function<BOOL(BYTE*, DWORD, DWORD*)> call;
-        const WCHAR* (*name)(BYTE*);
-        WString expected;
-    };
+    struct Query { const char* what; std::function<BOOL(BYTE*, DWORD, DWORD*)> call; const WCHAR* (*name)(BYTE*);
+                   WString expected; };
     const Query queries[] = {
         {"GetJobW", [&](BYTE* b, DWORD cb, DWORD* n) { return GetJobW(h, id, 1, b, cb, n); },
          [](BYTE* b) -> const WCHAR* { return reinterpret_cast<JOB_INFO_1W*>(b)->pDocument; }, TEXT("Report.ps")},
@@ -93,6 +116,31 @@ TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
     DWORD needed = 0;
     EXPECT_FALSE(GetJobW(h, id + 4711, 1, buf.data(), 4096, &needed));  // no such job
     printer.EndJobAndRead();
+}
+
+// A job reaches the port when it ends, or when its handle closes with it
+// still open; an aborted one never does (checked before the handle closes:
+// Wine's AbortPrinter keeps the job and delivers it at ClosePrinter, where
+// Windows and the stand-in delete it).
+TEST(Spooler, JobsReachThePortWhenTheyEnd)
+{
+    TestPrinter printer;
+    enum Ending { END, ABORT, CLOSE };
+    struct Case { const char* what; Ending ending; };
+    for (Case c : {Case{"first job", END}, Case{"2nd", END}, Case{"aborted", ABORT}, Case{"closed early", CLOSE}}) {
+        SCOPED_TRACE(c.what);
+        HANDLE h = printer.handle();
+        if (c.ending == CLOSE) ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer.name().c_str()), &h, nullptr));
+        WString doc = Wide(c.what), type = TEXT("RAW");
+        DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
+        ASSERT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+        DWORD written = 0, size = static_cast<DWORD>(strlen(c.what));
+        ASSERT_TRUE(WritePrinter(h, const_cast<char*>(c.what), size, &written));
+        EXPECT_EQ(written, size);
+        EXPECT_TRUE(c.ending == END ? EndDocPrinter(h) : c.ending == ABORT ? AbortPrinter(h) : ClosePrinter(h));
+        EXPECT_EQ(printer.OutputExists() ? printer.Output() : "(none)", c.ending == ABORT ? "(none)" : c.what);
+        printer.RemoveOutput();
+    }
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
-// The socket layer against a live server on loopback.
-#include "csocket.h"
+// Requests on the wire: frames and reply codes byte for byte as the print
+// server reads and writes them, and the socket layer against a live server
+// on loopback.
+#include "capp.h"
 #include "loopback_server.h"
+#include "spdll_framing.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -11,44 +15,88 @@
 
 namespace {
 
+// Builds one frame from its fields; every field's result is checked.
+std::string Frame(const std::vector<std::string>& fields)
+{
+    char buffer[FRAME_BUFFER_SIZE];
+    memset(buffer, 0xEE, sizeof buffer);
+    int16_t length = 0;
+    for (size_t i = 0; i < fields.size(); i++) {
+        bool last = i + 1 == fields.size();
+        length = WritePralixConField(fields[i].data(), buffer, static_cast<int16_t>(fields[i].size()), last);
+        EXPECT_TRUE(last || length == static_cast<int16_t>(fields[i].size())) << length;
+    }
+    return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// Each frame built twice: the position is back at the start after a frame,
+// and after a field that does not fit (or has a negative length).
+TEST(Framing, RequestsAreByteForByteTheServersFrames)
+{
+    const std::string line = "alice\tpw\t42\r", settings("PCAC\0\0\0\x05\0\x03" "100", 13);
+    struct Case { const char* what; std::vector<std::string> fields; std::string wire; };
+    for (const Case& c : {Case{"settings", {strSP_REQUEST_SETTINGS}, settings},
+                          Case{"validate-info", {strSP_REQUEST_VALIDATEINFO, line},
+                               std::string("PCAC\0\0\0\x13\0\x03" "101\0\x0c", 15) + line},
+                          Case{"empty field", {strSP_REQUEST_VALIDATEINFO, ""}, std::string("PCAC\0\0\0\x07\0\x03" "101\0\0", 15)}}) {
+        EXPECT_EQ(Frame(c.fields), c.wire) << c.what;
+        EXPECT_EQ(Frame(c.fields), c.wire) << c.what << ", built again";
+    }
+    char buffer[FRAME_BUFFER_SIZE];
+    std::string big(FRAME_BODY_MAX - 2 - 5 + 1, 'x');  // one byte more than the body holds after "100"
+    for (int16_t length : {static_cast<int16_t>(big.size()), int16_t(-1)}) {
+        EXPECT_EQ(WritePralixConField("100", buffer, 3, 0), 3);
+        EXPECT_EQ(WritePralixConField(big.data(), buffer, length, 1), -1) << length;
+        EXPECT_EQ(Frame({strSP_REQUEST_SETTINGS}), settings) << "after a refused field of " << length;
+    }
+}
+
+TEST(Framing, ReplyCodes)
+{
+    struct Case { std::string code; int16_t len, value; };
+    for (const Case& c : {Case{"200", 3, 200}, Case{"301", 3, 301}, Case{"2011", 3, 201}, Case{"20x", 3, 20},
+                          Case{"x20", 3, 0}, Case{std::string("\0\0\0", 3), 3, 0}, Case{std::string("99\0", 3), 3, 99},
+                          Case{"404", 2, 40}, Case{"404", 0, 0}}) {
+        EXPECT_EQ(CAppConvertCodeAtoShort(&gTheApp, c.code.data(), c.len), c.value) << "'" << c.code << "'";
+    }
+}
+
 // The network wait shortened through the library's steering variable, set
 // before the first connection reads it.
 const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") != FALSE;
 
-// Connects to a server answering with `script` (or fails to connect to
-// `host` and `port`), sends a request, then reads the given lengths, each
-// read bounded by the network wait as a whole ("(part)": some bytes, not all).
+// Connects to a server answering with `script` (none: a port where nobody
+// listens, or the any-address, which is no peer), sends a request, then reads
+// the given lengths, each bounded by the network wait as a whole ("(part)":
+// some bytes, not all).
 TEST(SocketTest, RequestAndReplies)
 {
     ASSERT_TRUE(gShortWait);
     struct Case {
-        const char *what, *host, *port;  // port null: the server's (a reply in its script)
+        const char* what;
         ServerScript script;
         std::vector<std::pair<int, std::string>> reads;
         int peerClosed;  // once the reads are done (-1: no connection)
     };
     const std::string reply = "200" + std::string(521, 'p'), frame("PCAC\0\0\0\x05\0\x03" "100", 13);
     const Case cases[] = {
-        {"whole", "127.0.0.1", nullptr, {reply}, {{3, "200"}, {521, reply.substr(3)}, {3, "(failed)"}}, 1},
-        {"in segments", "127.0.0.1", nullptr, {reply, 7, 2}, {{524, reply}, {3, "(failed)"}}, 1},
-        {"cut short", "127.0.0.1", nullptr, {"30"}, {{3, "30"}, {3, "(failed)"}}, 1},
-        {"silent", "127.0.0.1", nullptr, {"200", 0, 0, false}, {{3, "200"}, {3, "(failed)"}}, 0},
-        {"trickling", "127.0.0.1", nullptr, {std::string(20, 't'), 1, 400}, {{20, "(part)"}}, 0},
-        {"nobody there", "127.0.0.1", "(closed)", {}, {{3, "(failed)"}}, -1},
-        {"port not a number", "127.0.0.1", "abc", {}, {}, -1},
-        {"port 0", "127.0.0.1", "0", {}, {}, -1},
-        {"any address", "0.0.0.0", "8163", {}, {}, -1},
-        {"not an address", "256.1.1.1", "8163", {}, {}, -1},
+        {"whole", {reply}, {{3, "200"}, {521, reply.substr(3)}, {3, "(failed)"}}, 1},
+        {"in segments", {reply, 7, 2}, {{524, reply}, {3, "(failed)"}}, 1},
+        {"cut short", {"30"}, {{3, "30"}, {3, "(failed)"}}, 1},
+        {"silent", {"200", 0, 0, false}, {{3, "200"}, {3, "(failed)"}}, 0},
+        {"trickling", {std::string(20, 't'), 1, 400}, {{20, "(part)"}}, 0},
+        {"nobody there", {}, {{3, "(failed)"}}, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CSocketDataMembers s;
         CSocketConstructor(&s);
         ASSERT_EQ(CSocketInitialize(&s), 1);
-        bool served = !c.port;
+        const bool served = !c.script.reply.empty();
         std::unique_ptr<LoopbackServer> server(served ? new LoopbackServer(c.script) : nullptr);
-        std::string port = served ? server->Port() : std::string(c.port) == "(closed)" ? ClosedPort() : c.port;
-        EXPECT_EQ(CSocketConnectSocket(&s, c.host, port.c_str()), served ? 1 : 0);
+        const std::string port = served ? server->Port() : ClosedPort();
+        EXPECT_EQ(CSocketConnectSocket(&s, "0.0.0.0", port.c_str()), 0);
+        EXPECT_EQ(CSocketConnectSocket(&s, "127.0.0.1", port.c_str()), served ? 1 : 0);
         EXPECT_EQ(CSocketSend(&s, frame.data(), 0), -1);  // nothing to send
         EXPECT_EQ(CSocketSend(&s, frame.data(), -1), -1);
         EXPECT_EQ(CSocketSend(&s, frame.data(), 13), served ? 1 : -1);
