@@ -130,7 +130,9 @@ TEST(Spooler, JobsReachThePortWhenTheyEnd)
     for (Case c : {Case{"first job", END}, Case{"2nd", END}, Case{"aborted", ABORT}, Case{"closed early", CLOSE}}) {
         SCOPED_TRACE(c.what);
         HANDLE h = printer.handle();
-        if (c.ending == CLOSE) ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer.name().c_str()), &h, nullptr));
+        if (c.ending == CLOSE) {
+            ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer.name().c_str()), &h, nullptr));
+        }
         WString doc = Wide(c.what), type = TEXT("RAW");
         DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
         ASSERT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
