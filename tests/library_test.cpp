@@ -42,7 +42,7 @@ TEST(Loader, AttachOnceDetachAtTheLastFreeAndRefusal)
 // units and the terminator, line feeds as real line feeds; an absent id in a
 // block with entries gives an empty string, in a block without any (or with
 // no room for a character) the buffer is left alone.
-TEST(Resources, StringTable)
+TEST(Resources, StringsAndTemplates)
 {
     HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
     ASSERT_NE(lib, nullptr) << GetLastError();
@@ -116,6 +116,8 @@ TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
     DWORD needed = 0;
     EXPECT_FALSE(GetJobW(h, id + 4711, 1, buf.data(), 4096, &needed));  // no such job
     printer.EndJobAndRead();
+    EXPECT_FALSE(WritePrinter(h, buf.data(), 4, &needed));  // no document open
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SPL_NO_STARTDOC));
 }
 
 // A job reaches the port when it ends, or when its handle closes with it
