@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,6 +51,7 @@ protected:
         memset(&ident_, 0, sizeof ident_);
         CAppSetMembers(&gTheApp, &ident_, resources_);
         gTheApp.mDocInfoBox.mlpfnCSPBoxProc = SecureAccessProc;
+        gAddressCommand = false;
     }
     void TearDown() override
     {
