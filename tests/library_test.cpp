@@ -1,105 +1,150 @@
-// The shipped library, loaded by the platform's loader and driven through
-// its exported hooks, as the spooler does.
+// What the shipped library relies on in the platform, on both builds (the
+// real system decides, the stand-in must agree): the loader, its compiled
+// resources read back, and the spooler's calls.
+#include "dialog_template.h"
 #include "printer.h"
-#include "scripted_user.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 namespace {
 
-typedef HANDLE(WINAPI* StartDocFn)(HANDLE, DWORD);
-typedef BOOL(WINAPI* WritePrinterFn)(HANDLE, LPVOID, DWORD, LPDWORD);
-typedef void(WINAPI* DriverFn)(HANDLE);
-
-WString LibraryPath(const char* name) { return ExecutableDirectory() + Wide(name); }
-
-class LibraryTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        lib_ = LoadLibraryW(LibraryPath(UMPD_LIBRARY_NAME).c_str());
-        ASSERT_NE(lib_, nullptr) << "LoadLibraryW failed: " << GetLastError();
-        startDoc_ = GetProc<StartDocFn>(lib_, "DrvSplStartDoc");
-        write_ = GetProc<WritePrinterFn>(lib_, "DrvSplWritePrinter");
-        endDoc_ = GetProc<DriverFn>(lib_, "DrvSplEndDoc");
-        close_ = GetProc<DriverFn>(lib_, "DrvSplClose");
-        abort_ = GetProc<DriverFn>(lib_, "DrvSplAbort");
-        ASSERT_TRUE(startDoc_ && write_ && endDoc_ && close_ && abort_);
-    }
-    void TearDown() override
-    {
-        if (lib_) { EXPECT_TRUE(FreeLibrary(lib_)); }
-    }
-
-    HMODULE lib_ = nullptr;
-    StartDocFn startDoc_ = nullptr;
-    WritePrinterFn write_ = nullptr;
-    DriverFn endDoc_ = nullptr, close_ = nullptr, abort_ = nullptr;
-    TestPrinter printer_;
-};
-
-// Jobs printed through the library, its trace lines and the test page are
-// checked end to end by the host test (umpd_spool_host).
-
-TEST_F(LibraryTest, AbortShowsTheNotice)
+// Seen from a module that counts its notifications: one attach however often
+// it is loaded, the detach at the last free; a refused attach fails the load
+// (and gets no detach: the C runtime's start-up code passes none).
+TEST(Loader, AttachOnceDetachAtTheLastFreeAndRefusal)
 {
-    ScriptedUser user({}, nullptr);
-    InstallUser(&user);
-    // The test page: its start asks no print server.
-    HANDLE h = startDoc_(printer_.handle(), printer_.StartJob(TEXT("Test Page")));
-    ASSERT_NE(h, nullptr);
-    abort_(h);
-    UninstallUser();
-    close_(h);
-    AbortPrinter(printer_.handle());
-    auto seen = user.Messages();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].caption, "Abort");
-    EXPECT_EQ(seen[0].text, "Printing Aborted...");
-}
-
-// The loader's side, seen from a module that counts its notifications.
-class LoaderTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char address[32];
-        snprintf(address, sizeof address, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(log_)));
-        SetEnvironmentVariableA("ENTRY_FIXTURE_LOG", address);
-    }
-    void TearDown() override
-    {
-        SetEnvironmentVariableA("ENTRY_FIXTURE_LOG", nullptr);
-        SetEnvironmentVariableA("ENTRY_FIXTURE_REFUSE", nullptr);
-    }
-    long log_[4] = {};
-    WString fixture_ = LibraryPath(ENTRY_FIXTURE_NAME);
-};
-
-TEST_F(LoaderTest, AttachOnceAndDetachAtTheLastFree)
-{
-    HMODULE first = LoadLibraryW(fixture_.c_str());
-    ASSERT_NE(first, nullptr) << GetLastError();
-    HMODULE second = LoadLibraryW(fixture_.c_str());
-    EXPECT_EQ(second, first);
-    EXPECT_EQ(log_[DLL_PROCESS_ATTACH], 1);
-    EXPECT_TRUE(FreeLibrary(second));
-    EXPECT_EQ(log_[DLL_PROCESS_DETACH], 0);
-    EXPECT_TRUE(FreeLibrary(first));
-    EXPECT_EQ(log_[DLL_PROCESS_DETACH], 1);
-}
-
-TEST_F(LoaderTest, RefusedAttachFailsTheLoad)
-{
+    long log[4] = {};
+    char address[32];
+    snprintf(address, sizeof address, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(log)));
+    SetEnvironmentVariableA("ENTRY_FIXTURE_LOG", address);
+    const WString fixture = ExecutableDirectory() + Wide(ENTRY_FIXTURE_NAME);
+    HMODULE module = LoadLibraryW(fixture.c_str());
+    ASSERT_NE(module, nullptr) << GetLastError();
+    EXPECT_EQ(LoadLibraryW(fixture.c_str()), module);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(log[DLL_PROCESS_DETACH], 0);
+    EXPECT_TRUE(FreeLibrary(module));
     SetEnvironmentVariableA("ENTRY_FIXTURE_REFUSE", "1");
-    EXPECT_EQ(LoadLibraryW(fixture_.c_str()), nullptr);
+    EXPECT_EQ(LoadLibraryW(fixture.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-    EXPECT_EQ(log_[DLL_PROCESS_ATTACH], 1);
-    // The C runtime's start-up code passes no detach to a module that refused
-    // its attach: the module has nothing to undo.
-    EXPECT_EQ(log_[DLL_PROCESS_DETACH], 0);
+    EXPECT_EQ(log[DLL_PROCESS_ATTACH], 2);
+    EXPECT_EQ(log[DLL_PROCESS_DETACH], 1);
+    SetEnvironmentVariableA("ENTRY_FIXTURE_LOG", nullptr);
+    SetEnvironmentVariableA("ENTRY_FIXTURE_REFUSE", nullptr);
+}
+
+// Into a buffer of exactly `size` units and a sentinel: at most size - 1
+// units and the terminator, line feeds as real line feeds; an absent id in a
+// block with entries gives an empty string, in a block without any (or with
+// no room for a character) the buffer is left alone.
+TEST(Resources, StringsAndTemplates)
+{
+    HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
+    ASSERT_NE(lib, nullptr) << GetLastError();
+    const WCHAR SENTINEL = 0x2A2A;
+    struct Case { UINT id; int size, copied; const char* text; };
+    for (const Case& c : {Case{103, 64, 23, "Password\nAccount Number"}, Case{106, 9, 8, "Optional"},
+                          Case{106, 8, 7, "Optiona"}, Case{106, 1, 0, "(untouched)"}, Case{15, 16, 0, ""},
+                          Case{122, 16, 0, ""}, Case{32, 16, 0, "(untouched)"}, Case{1000, 16, 0, "(untouched)"}}) {
+        SCOPED_TRACE(std::to_string(c.id) + " into " + std::to_string(c.size));
+        std::vector<WCHAR> buf(static_cast<size_t>(c.size) + 1, SENTINEL);
+        EXPECT_EQ(LoadStringW(lib, c.id, buf.data(), c.size), c.copied);
+        EXPECT_EQ(buf[static_cast<size_t>(c.size)], SENTINEL) << "wrote past the buffer";
+        EXPECT_EQ(buf[0] == SENTINEL ? Wide("(untouched)") : WString(buf.data()), Wide(c.text));
+    }
+    // What the templates decide before the dialogs' code runs: only the
+    // not-connected marks start hidden and disabled, only the password field masks.
+    for (WORD dialog : {106, 118, 119}) {
+        DialogTemplate t;
+        ASSERT_TRUE(LoadDialogTemplate(lib, dialog, &t)) << dialog;
+        for (const DialogItem& item : t.items) {
+            SCOPED_TRACE(std::to_string(dialog) + "/" + std::to_string(item.id));
+            const bool mark = item.id == 1111 || item.id == 1121;
+            EXPECT_EQ((item.style & WS_VISIBLE) == 0, mark);
+            EXPECT_EQ((item.style & WS_DISABLED) != 0, mark);
+            EXPECT_EQ(item.className == Wide("EDIT") && (item.style & ES_PASSWORD), dialog == 119 && item.id == 1113);
+        }
+    }
+    FreeLibrary(lib);
+}
+
+// The level-1 job and driver queries: a first call without a buffer tells the
+// size; then at the size minus one, the size and one more, each writing
+// within its buffer, the names pointing into it.
+TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
+{
+    TestPrinter printer;
+    DWORD id = printer.StartJob(TEXT("Report.ps"));
+    HANDLE h = printer.handle();
+    struct Query { const char* what; std::function<BOOL(BYTE*, DWORD, DWORD*)> call; const WCHAR* (*name)(BYTE*);
+                   WString expected; };
+    const Query queries[] = {
+        {"GetJobW", [&](BYTE* b, DWORD cb, DWORD* n) { return GetJobW(h, id, 1, b, cb, n); },
+         [](BYTE* b) -> const WCHAR* { return reinterpret_cast<JOB_INFO_1W*>(b)->pDocument; }, TEXT("Report.ps")},
+        {"GetPrinterDriverW", [&](BYTE* b, DWORD cb, DWORD* n) { return GetPrinterDriverW(h, nullptr, 1, b, cb, n); },
+         [](BYTE* b) -> const WCHAR* { return reinterpret_cast<DRIVER_INFO_1W*>(b)->pName; }, TEXT("Pralix PS")},
+    };
+    const BYTE SENTINEL = 0xA5;
+    for (const Query& q : queries) {
+        SCOPED_TRACE(q.what);
+        DWORD needed = 0;
+        EXPECT_FALSE(q.call(nullptr, 0, &needed));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        ASSERT_GT(needed, 0u);
+        for (DWORD size : {needed - 1, needed, needed + 1}) {
+            SCOPED_TRACE(size);
+            std::vector<BYTE> buf(size + 1, SENTINEL);
+            DWORD reported = 0;
+            BOOL ok = q.call(buf.data(), size, &reported);
+            EXPECT_EQ(ok, size >= needed);
+            EXPECT_EQ(reported, needed);
+            EXPECT_EQ(buf[size], SENTINEL) << "wrote past the buffer";
+            if (!ok) {
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+            } else {
+                const WCHAR* name = q.name(buf.data());
+                EXPECT_TRUE(name && WString(name) == q.expected);
+            }
+        }
+    }
+    std::vector<BYTE> buf(4096);
+    DWORD needed = 0;
+    EXPECT_FALSE(GetJobW(h, id + 4711, 1, buf.data(), 4096, &needed));  // no such job
+    printer.EndJobAndRead();
+    EXPECT_FALSE(WritePrinter(h, buf.data(), 4, &needed));  // no document open
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SPL_NO_STARTDOC));
+}
+
+// A job reaches the port when it ends, or when its handle closes with it
+// still open; an aborted one never does (checked before the handle closes:
+// Wine's AbortPrinter keeps the job and delivers it at ClosePrinter, where
+// Windows and the stand-in delete it).
+TEST(Spooler, JobsReachThePortWhenTheyEnd)
+{
+    TestPrinter printer;
+    enum Ending { END, ABORT, CLOSE };
+    struct Case { const char* what; Ending ending; };
+    for (Case c : {Case{"first job", END}, Case{"2nd", END}, Case{"aborted", ABORT}, Case{"closed early", CLOSE}}) {
+        SCOPED_TRACE(c.what);
+        HANDLE h = printer.handle();
+        if (c.ending == CLOSE) {
+            ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer.name().c_str()), &h, nullptr));
+        }
+        WString doc = Wide(c.what), type = TEXT("RAW");
+        DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
+        ASSERT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+        DWORD written = 0, size = static_cast<DWORD>(strlen(c.what));
+        ASSERT_TRUE(WritePrinter(h, const_cast<char*>(c.what), size, &written));
+        EXPECT_EQ(written, size);
+        EXPECT_TRUE(c.ending == END ? EndDocPrinter(h) : c.ending == ABORT ? AbortPrinter(h) : ClosePrinter(h));
+        EXPECT_EQ(printer.OutputExists() ? printer.Output() : "(none)", c.ending == ABORT ? "(none)" : c.what);
+        printer.RemoveOutput();
+    }
 }
 
 }  // namespace

@@ -1,125 +1,125 @@
-// The socket layer against a live server on loopback.
-#include "csocket.h"
+// Requests on the wire: frames and reply codes byte for byte as the print
+// server reads and writes them, and the socket layer against a live server
+// on loopback.
+#include "capp.h"
 #include "loopback_server.h"
+#include "spdll_framing.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// The network wait shortened for these tests through the library's steering
-// variable, set before the first connection reads it.
+// Builds one frame from its fields; every field's result is checked.
+std::string Frame(const std::vector<std::string>& fields)
+{
+    char buffer[FRAME_BUFFER_SIZE];
+    memset(buffer, 0xEE, sizeof buffer);
+    int16_t length = 0;
+    for (size_t i = 0; i < fields.size(); i++) {
+        bool last = i + 1 == fields.size();
+        length = WritePralixConField(fields[i].data(), buffer, static_cast<int16_t>(fields[i].size()), last);
+        EXPECT_TRUE(last || length == static_cast<int16_t>(fields[i].size())) << length;
+    }
+    return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// Each frame built twice: the position is back at the start after a frame,
+// and after a field that does not fit (or has a negative length).
+TEST(Framing, RequestsAreByteForByteTheServersFrames)
+{
+    const std::string line = "alice\tpw\t42\r", settings("PCAC\0\0\0\x05\0\x03" "100", 13);
+    struct Case { const char* what; std::vector<std::string> fields; std::string wire; };
+    for (const Case& c : {Case{"settings", {strSP_REQUEST_SETTINGS}, settings},
+                          Case{"validate-info", {strSP_REQUEST_VALIDATEINFO, line},
+                               std::string("PCAC\0\0\0\x13\0\x03" "101\0\x0c", 15) + line},
+                          Case{"empty field", {strSP_REQUEST_VALIDATEINFO, ""}, std::string("PCAC\0\0\0\x07\0\x03" "101\0\0", 15)}}) {
+        EXPECT_EQ(Frame(c.fields), c.wire) << c.what;
+        EXPECT_EQ(Frame(c.fields), c.wire) << c.what << ", built again";
+    }
+    char buffer[FRAME_BUFFER_SIZE];
+    std::string big(FRAME_BODY_MAX - 2 - 5 + 1, 'x');  // one byte more than the body holds after "100"
+    for (int16_t length : {static_cast<int16_t>(big.size()), int16_t(-1)}) {
+        EXPECT_EQ(WritePralixConField("100", buffer, 3, 0), 3);
+        EXPECT_EQ(WritePralixConField(big.data(), buffer, length, 1), -1) << length;
+        EXPECT_EQ(Frame({strSP_REQUEST_SETTINGS}), settings) << "after a refused field of " << length;
+    }
+}
+
+TEST(Framing, ReplyCodes)
+{
+    struct Case { std::string code; int16_t len, value; };
+    for (const Case& c : {Case{"200", 3, 200}, Case{"301", 3, 301}, Case{"2011", 3, 201}, Case{"20x", 3, 20},
+                          Case{"x20", 3, 0}, Case{std::string("\0\0\0", 3), 3, 0}, Case{std::string("99\0", 3), 3, 99},
+                          Case{"404", 2, 40}, Case{"404", 0, 0}}) {
+        EXPECT_EQ(CAppConvertCodeAtoShort(&gTheApp, c.code.data(), c.len), c.value) << "'" << c.code << "'";
+    }
+}
+
+// The network wait shortened through the library's steering variable, set
+// before the first connection reads it.
 const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") != FALSE;
 
-class SocketTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(gShortWait);
-        CSocketConstructor(&s_);
-        ASSERT_EQ(NetworkWaitMs(), 1500u);
-        ASSERT_EQ(CSocketInitialize(&s_), 1);
-    }
-    void TearDown() override { CSocketDestructor(&s_); }
-
-    std::string Read(int len)
-    {
-        std::string buf(static_cast<size_t>(len), '\0');
-        int n = CSocketRead(&s_, &buf[0], len);
-        return n > 0 ? buf.substr(0, static_cast<size_t>(n)) : std::string("(failed)");
-    }
-    CSocketDataMembers s_;
-};
-
-TEST_F(SocketTest, ConnectFailures)
+// Connects to a server answering as told (none: a port where nobody listens;
+// and never the any-address, which is no peer), sends a request, then reads
+// the given lengths, each bounded by the network wait as a whole ("(part)":
+// some bytes, not all).
+TEST(SocketTest, RequestAndReplies)
 {
-    struct Case { std::string host, port; bool socketMade; };
-    for (const Case& c : {Case{"127.0.0.1", "abc", false}, Case{"127.0.0.1", "0", false},
-                          Case{"0.0.0.0", "8163", false}, Case{"256.1.1.1", "8163", false},
-                          Case{"127.0.0.1", ClosedPort(), true}}) {
-        EXPECT_EQ(CSocketConnectSocket(&s_, c.host.c_str(), c.port.c_str()), 0) << c.host << ":" << c.port;
-        EXPECT_EQ(s_.mSocket != INVALID_SOCKET, c.socketMade) << c.host << ":" << c.port;
-        CSocketCloseSocket(&s_);
-    }
-}
-
-TEST_F(SocketTest, ClosedRecordFailsAtOnce)
-{
-    char buf[4];
-    EXPECT_EQ(CSocketSend(&s_, "abc", 3), -1);
-    EXPECT_EQ(CSocketRead(&s_, buf, 3), -1);
-    CSocketCloseSocket(&s_);
-    CSocketCloseSocket(&s_);
-    EXPECT_EQ(s_.mSocket, INVALID_SOCKET);
-}
-
-TEST_F(SocketTest, SendsTheWholeFrameAndReadsTheReply)
-{
-    ServerScript script;
-    script.reply = "200" + std::string(521, 'p');
-    LoopbackServer server(script);
-    ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
-    EXPECT_EQ(s_.mFdset.fd_count, 1u);
-    EXPECT_EQ(s_.mFdset.fd_array[0], s_.mSocket);
-    std::string frame("PCAC\0\0\0\x05\0\x03" "100", 13);
-    EXPECT_EQ(CSocketSend(&s_, frame.data(), 0), -1);  // nothing to send
-    EXPECT_EQ(CSocketSend(&s_, frame.data(), -1), -1);
-    EXPECT_EQ(CSocketSend(&s_, frame.data(), 13), 1);
-    EXPECT_EQ(Read(3), "200");  // the rest stays queued
-    EXPECT_EQ(Read(521), std::string(521, 'p'));
-    CSocketCloseSocket(&s_);
-    EXPECT_EQ(server.Received(), frame);
-}
-
-TEST_F(SocketTest, ReplySplitIntoSegmentsIsReadWhole)
-{
-    ServerScript script;
-    script.reply = "200" + std::string(521, 'q');
-    script.segment = 7;
-    script.delayMs = 2;
-    LoopbackServer server(script);
-    ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
-    EXPECT_EQ(Read(524), script.reply);
-}
-
-TEST_F(SocketTest, CutShortSilentAndTricklingReplies)
-{
-    {
-        ServerScript closing;  // two bytes, then the peer closes
-        closing.reply = "30";
-        LoopbackServer server(closing);
-        ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
-        EXPECT_EQ(Read(3), "30");
-        EXPECT_EQ(Read(3), "(failed)");
-        EXPECT_EQ(CSocketPeerClosed(&s_), 1);
-        CSocketCloseSocket(&s_);
-    }
-    {
-        ServerScript silent;
-        silent.reply = "200";
-        silent.closeAfterReply = false;
-        LoopbackServer server(silent);
-        ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
-        EXPECT_EQ(CSocketPeerClosed(&s_), 0) << "unread bytes are no close";
-        EXPECT_EQ(Read(3), "200");
-        EXPECT_EQ(Read(3), "(failed)");
-        EXPECT_EQ(CSocketPeerClosed(&s_), 0) << "silence is no close";
-        CSocketCloseSocket(&s_);
-        EXPECT_EQ(CSocketPeerClosed(&s_), 0);
-    }
-    {
-        // One byte every 400 ms: the wait bounds the whole read, not each byte.
-        ServerScript trickle;
-        trickle.reply = std::string(20, 't');
-        trickle.segment = 1;
-        trickle.delayMs = 400;
-        LoopbackServer server(trickle);
-        ASSERT_EQ(CSocketConnectSocket(&s_, "127.0.0.1", server.Port().c_str()), 1);
-        std::string got = Read(20);
-        EXPECT_GT(got.size(), 0u);
-        EXPECT_LT(got.size(), 20u);
-        CSocketCloseSocket(&s_);
+    ASSERT_TRUE(gShortWait);
+    struct Case {
+        const char* what;
+        std::string reply;  // none: nobody listens
+        size_t segment;
+        unsigned delayMs;
+        bool closes;
+        std::vector<std::pair<int, std::string>> reads;
+        int peerClosed;  // once the reads are done (-1: no connection)
+    };
+    const std::string reply = "200" + std::string(521, 'p'), frame("PCAC\0\0\0\x05\0\x03" "100", 13);
+    const Case cases[] = {
+        {"whole", reply, 0, 0, true, {{3, "200"}, {521, reply.substr(3)}, {3, "(failed)"}}, 1},
+        {"in segments", reply, 7, 2, true, {{524, reply}, {3, "(failed)"}}, 1},
+        {"cut short", "30", 0, 0, true, {{3, "30"}, {3, "(failed)"}}, 1},
+        {"silent", "200", 0, 0, false, {{3, "200"}, {3, "(failed)"}}, 0},
+        {"trickling", std::string(20, 't'), 1, 400, true, {{20, "(part)"}}, 0},
+        {"nobody there", "", 0, 0, true, {{3, "(failed)"}}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CSocketDataMembers s;
+        CSocketConstructor(&s);
+        ASSERT_EQ(CSocketInitialize(&s), 1);
+        ServerScript script;
+        script.reply = c.reply, script.segment = c.segment, script.delayMs = c.delayMs, script.closeAfterReply = c.closes;
+        const bool served = !c.reply.empty();
+        std::unique_ptr<LoopbackServer> server(served ? new LoopbackServer(script) : nullptr);
+        const std::string port = served ? server->Port() : ClosedPort();
+        EXPECT_EQ(CSocketConnectSocket(&s, "0.0.0.0", port.c_str()), 0);
+        EXPECT_EQ(CSocketConnectSocket(&s, "127.0.0.1", port.c_str()), served ? 1 : 0);
+        EXPECT_EQ(CSocketSend(&s, frame.data(), 0), -1);  // nothing to send
+        EXPECT_EQ(CSocketSend(&s, frame.data(), -1), -1);
+        EXPECT_EQ(CSocketSend(&s, frame.data(), 13), served ? 1 : -1);
+        for (const auto& read : c.reads) {
+            std::string got(static_cast<size_t>(read.first), '\0');
+            int n = CSocketRead(&s, &got[0], read.first);
+            got = n > 0 ? got.substr(0, static_cast<size_t>(n)) : "(failed)";
+            EXPECT_TRUE(read.second == "(part)" ? n > 0 && n < read.first : got == read.second) << got;
+        }
+        if (served) {
+            EXPECT_EQ(CSocketPeerClosed(&s), c.peerClosed);
+        }
+        CSocketDestructor(&s);
+        EXPECT_EQ(s.mSocket, INVALID_SOCKET);
+        EXPECT_EQ(CSocketPeerClosed(&s), 0);
+        if (served) {
+            EXPECT_EQ(server->Received(), frame);
+        }
     }
 }
 
