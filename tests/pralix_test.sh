@@ -122,6 +122,6 @@ wait $pid
 rc=$?
 { echo "## streamed, then cancelled"; echo "exit $rc"; cat "$work/err"; grep "job from" "$work/server67.out"; } >>"$out"
 
-sed -i -e "s/${net//./\\.}/NET./g" -e 's/job from [0-9.]*:[0-9]*/job from PEER/' "$out"
+sed -i -e 's/job from [0-9.]*:[0-9]*/job from PEER/' -e "s/${net//./\\.}/NET./g" "$out"
 [ -z "${UPDATE_GOLDEN:-}" ] || cp "$out" "$golden"
 diff -u "$golden" "$out"
