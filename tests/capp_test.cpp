@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,8 +25,10 @@ const std::string SA = "Secure Access: ", IP = "IP Address: ", VE = "Validation 
 // as its "IP Address..." command, whose button is hidden from a person.
 bool gAddressCommand = false;
 
+// The dialog starts locked, so setting it up must set every control itself.
 INT_PTR CALLBACK SecureAccessProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_INITDIALOG) CSPBoxDisableMembers(&gTheApp.mDocInfoBox, hwnd);
     if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && gAddressCommand) {
         gAddressCommand = false;
         wParam = IDC_IP_ADDRESS;
@@ -31,13 +36,23 @@ INT_PTR CALLBACK SecureAccessProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return CSPBoxProc(hwnd, message, wParam, lParam);
 }
 
-const ControlView& Control(const std::vector<ControlView>& controls, int id)
+// The controls with an id, one line each: text and what is not plain.
+void Print(std::ostream& out, const std::vector<ControlView>& controls)
 {
-    static const ControlView none = {};
-    for (const ControlView& c : controls)
-        if (c.id == id) return c;
-    ADD_FAILURE() << "no control " << id;
-    return none;
+    for (const ControlView& c : controls) {
+        if (c.id == -1 || c.id == 0xFFFF) continue;
+        out << "  " << c.id << " \"" << c.text << '"' << (c.visible ? "" : " hidden")
+            << (c.enabled ? "" : " disabled") << (c.password ? " masked" : "") << '\n';
+    }
+}
+
+// Compares with golden/NAME (a mismatch shows the diff; NAME.actual keeps the whole transcript).
+void ExpectGolden(const std::string& transcript, const std::string& name)
+{
+    std::ifstream in(UMPD_GOLDEN_DIR "/" + name, std::ios::binary);
+    const std::string golden((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(name + ".actual", std::ios::binary) << transcript;
+    EXPECT_EQ(golden, transcript);
 }
 
 class AppTest : public ::testing::Test {
@@ -50,15 +65,13 @@ protected:
         CAppConstructor(&gTheApp);
         memset(&ident_, 0, sizeof ident_);
         CAppSetMembers(&gTheApp, &ident_, resources_);
-        gTheApp.mDocInfoBox.mlpfnCSPBoxProc = SecureAccessProc;
-        gAddressCommand = false;
     }
     void TearDown() override
     {
         CSocketDestructor(&gTheApp.mSocket);
         if (resources_) FreeLibrary(resources_);
     }
-    // Runs `show` with the user answering `lines`; keeps the dialogs seen.
+    // Runs `show` with the user answering `lines`; prints each dialog seen.
     int Run(const std::vector<std::string>& lines, const std::function<int()>& show)
     {
         ScriptedUser person(lines, nullptr);
@@ -66,15 +79,19 @@ protected:
         int result = show();
         UninstallUser();
         EXPECT_FALSE(person.GaveUp());
-        seen_ = person.Dialogs();
-        EXPECT_EQ(seen_.size(), lines.size());
-        if (seen_.empty()) seen_.push_back(SeenDialog());
+        EXPECT_EQ(person.Dialogs().size(), lines.size());
+        for (const SeenDialog& d : person.Dialogs()) {
+            out_ << d.caption << '\n';
+            Print(out_, d.controls);
+            if (!d.looked.empty()) out_ << " looked:\n";
+            Print(out_, d.looked);
+        }
         return result;
     }
 
     HMODULE resources_ = nullptr;
     IdentOptions ident_;
-    std::vector<SeenDialog> seen_;
+    std::ostringstream out_;
 };
 
 TEST_F(AppTest, PolicyDecidesWhetherIdentityIsRequired)
@@ -113,119 +130,70 @@ TEST_F(AppTest, IdentityLine)
 }
 
 // Each way through the secure access dialog, editable (CAppGetUserInfo) or
-// locked (CAppGetIPAddressFromUser), with its "IP Address..." command, and
-// the step each leads to. The job's record is told an address from the
-// address dialog only.
-TEST_F(AppTest, SecureAccessDialogSteps)
+// locked (CAppGetIPAddressFromUser), with its "IP Address..." command, under
+// a policy (user, password, account); then each way through the validation
+// error dialog, by the rejected-fields block of the server's verdict ('1':
+// rejected, at bytes 0, 2 and 4). Each case prints the dialogs and the state
+// it leaves.
+TEST_F(AppTest, DialogTranscript)
 {
+    const std::string longFields = "1112=" + std::string(30, 'u') + ", 1113=" + std::string(12, 'p') + ", 1114=" +
+                                   std::string(40, '7') + ", look, OK";
     struct Row {
         const char* what;
         bool locked, command;    // command: the Cancel is the "IP Address..." command
-        int changed, cancelled;  // mIpAddressChanged and mbIPAddressCancel before, and after
+        int changed, cancelled;  // mIpAddressChanged and mbIPAddressCancel before
+        int8_t policy[3];
         std::vector<std::string> answers;
-        int16_t code;
-        int changedAfter, cancelledAfter, editableAfter;
-        const char *user, *owner, *address;  // the dialog's user ID, the job's, and the address after
     };
     const Row rows[] = {
-        {"OK", false, false, 0, 0, {SA + "1112=bob, OK"}, 101, 0, 0, 1, "bob", "bob", "1.1.1.1"},
-        {"OK, fields emptied", false, false, 0, 0, {SA + "1112=, OK"}, 101, 0, 0, 1, "", "", "1.1.1.1"},
-        {"Cancel", false, false, 0, 0, {SA + "1112=bob, Cancel"}, 400, 0, 0, 1, "alice", "alice", "1.1.1.1"},
-        {"OK, address changed", false, false, 1, 0, {SA + "1112=bob, OK"}, 404, 1, 0, 0, "bob", "bob", "1.1.1.1"},
-        {"Cancel, address dialog cancelled", false, false, 0, 1, {SA + "Esc"}, 405, 0, 0, 1, "alice", "alice",
-         "1.1.1.1"},
-        {"IP Address..., OK", false, true, 0, 1, {SA + "1112=carol, Cancel", IP + "1108=10.1.2.3, OK"}, 404, 1, 0, 0, "carol",
-         "alice", "10.1.2.3"},
-        {"IP Address..., Cancel", false, true, 0, 0, {SA + "1112=carol, Cancel", IP + "1108=9.9.9.9, Cancel"}, 405, 0, 0, 1,
-         "carol", "alice", "1.1.1.1"},
-        {"locked: OK, Esc", true, false, 0, 0, {SA + "OK, Enter, Esc"}, 400, 0, 0, 0, "alice", "alice", "1.1.1.1"},
-        {"locked: IP Address..., OK", true, true, 0, 0, {SA + "Esc", IP + "1108=123.123.123.1234, OK"}, 404, 1, 0, 0,
-         "alice", "alice", "123.123.123.123"},
-        {"locked: IP Address..., Esc", true, true, 0, 0, {SA + "Cancel", IP + "1108=9.9.9.9, Esc"}, 400, 0, 1, 0, "alice",
-         "alice", "1.1.1.1"},
+        {"OK", false, false, 0, 0, {1, 0, -1}, {SA + "1112=bob, OK"}},
+        {"OK, fields emptied", false, false, 0, 0, {0, 0, 0}, {SA + "1112=, OK"}},
+        {"OK, each field past its limit", false, false, 0, 0, {0, 0, 0}, {SA + longFields}},
+        {"Cancel", false, false, 0, 0, {-128, 2, 0}, {SA + "1112=bob, Cancel"}},
+        {"OK, address changed", false, false, 1, 0, {0, 0, 0}, {SA + "1112=bob, OK"}},
+        {"Cancel, address dialog cancelled", false, false, 0, 1, {0, 0, 0}, {SA + "Esc"}},
+        {"IP Address..., OK", false, true, 0, 1, {0, 0, 0}, {SA + "1112=carol, Cancel", IP + "1108=10.1.2.3, OK"}},
+        {"IP Address..., Cancel", false, true, 0, 0, {0, 0, 0}, {SA + "1112=carol, Cancel", IP + "1108=9.9.9.9, Cancel"}},
+        {"locked: OK, Esc", true, false, 0, 0, {0, 0, 0}, {SA + "OK, Enter, Esc"}},
+        {"locked: IP Address..., OK", true, true, 0, 0, {0, 0, 0}, {SA + "Esc", IP + "1108=123.123.123.1234, OK"}},
+        {"locked: IP Address..., Esc", true, true, 0, 0, {0, 0, 0}, {SA + "Cancel", IP + "1108=9.9.9.9, Esc"}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+        out_ << "== " << row.what << '\n';
         CopyNarrow(gTheApp.mIPAddressBox.mstrIPAddress, "1.1.1.1");
         memset(&ident_, 0, sizeof ident_);
         CopyNarrow(ident_.docOwner, "alice");
         CSPBoxSetMembers(&gTheApp.mDocInfoBox, &ident_, resources_);
         gTheApp.mDocInfoBox.mlpfnCSPBoxProc = SecureAccessProc;
+        gTheApp.mSecureOptions.bUserID = row.policy[0];
+        gTheApp.mSecureOptions.bPassword = row.policy[1];
+        gTheApp.mSecureOptions.bAcctNumber = row.policy[2];
         gTheApp.mIpAddressChanged = row.changed;
         gTheApp.mbIPAddressCancel = row.cancelled;
         gAddressCommand = row.command;
-        EXPECT_EQ(Run(row.answers, [&row] {
+        int code = Run(row.answers, [&row] {
             return row.locked ? CAppGetIPAddressFromUser(&gTheApp) : CAppGetUserInfo(&gTheApp);
-        }), row.code);
-        // Opens with the stored fields; locked, only the not-connected marks show and OK is disabled.
-        const std::vector<ControlView>& d = seen_.front().controls;
-        EXPECT_EQ(Control(d, 1112).text, "alice");
-        for (int id : {1112, 1113, 1114, 1115, 1116, 1117, IDOK})
-            EXPECT_EQ(Control(d, id).visible && Control(d, id).enabled, !row.locked) << id;
-        EXPECT_EQ(Control(d, 1111).visible && Control(d, 1121).visible, row.locked);
-        EXPECT_FALSE(Control(d, 1108).visible);
-        if (row.command) {
-            EXPECT_EQ(Control(seen_.back().controls, 1108).text, "1.1.1.1");
-        }
-        EXPECT_EQ(gTheApp.mIpAddressChanged, row.changedAfter);
-        EXPECT_EQ(gTheApp.mbIPAddressCancel, row.cancelledAfter);
-        EXPECT_EQ(gTheApp.mDocInfoBox.mAllowEditFields, row.editableAfter);
-        EXPECT_STREQ(gTheApp.mDocInfoBox.mstrUserID, row.user);
-        EXPECT_STREQ(ident_.docOwner, row.owner);
-        EXPECT_STREQ(gTheApp.mIPAddressBox.mstrIPAddress, row.address);
-        EXPECT_STREQ(ident_.ipAddress, std::string(row.address) == "1.1.1.1" ? "" : row.address);
+        });
+        out_ << "code " << code << ", address changed " << gTheApp.mIpAddressChanged << ", address cancelled "
+             << gTheApp.mbIPAddressCancel << ", editable " << gTheApp.mDocInfoBox.mAllowEditFields << "\ndialog user \""
+             << gTheApp.mDocInfoBox.mstrUserID << "\", address \"" << gTheApp.mIPAddressBox.mstrIPAddress
+             << "\"\njob owner \"" << ident_.docOwner << "\", password \"" << ident_.password << "\", account \""
+             << ident_.accountNo << "\", address \"" << ident_.ipAddress << "\"\n";
     }
-}
-
-TEST_F(AppTest, SecureAccessLabelsFollowThePolicy)
-{
-    struct Case { int8_t user, password, account; const char* labels[3]; };
-    for (const Case& c : {Case{0, 0, 0, {"Optional", "Optional", "Optional"}},
-                          Case{1, 0, -1, {"Required", "Optional", "Required"}},
-                          Case{-128, 2, 0, {"Required", "Required", "Optional"}}}) {
-        gTheApp.mSecureOptions.bUserID = c.user, gTheApp.mSecureOptions.bPassword = c.password;
-        gTheApp.mSecureOptions.bAcctNumber = c.account;
-        EXPECT_EQ(Run({SA + "Cancel"}, [] { return CAppGetUserInfo(&gTheApp); }), 400);
-        for (int i = 0; i < 3; i++) EXPECT_EQ(Control(seen_.front().controls, 1115 + i).text, c.labels[i]) << i;
-    }
-}
-
-// Each field takes no more than its limit as it is typed: the field itself is
-// read back, as the record's size would cut a longer text anyway.
-TEST_F(AppTest, SecureAccessFieldsTakeTheirLimits)
-{
-    const std::string user(30, 'u'), password(12, 'p'), account(40, '7');
-    gTheApp.mIpAddressChanged = 0;
-    EXPECT_EQ(Run({SA + "1112=" + user + ", 1113=" + password + ", 1114=" + account + ", look, OK"},
-                  [] { return CAppGetUserInfo(&gTheApp); }), 101);
-    for (auto field : {std::make_pair(1112, 24u), std::make_pair(1113, 8u), std::make_pair(1114, 32u)})
-        EXPECT_EQ(Control(seen_.front().looked, field.first).text.size(), field.second) << field.first;
-    EXPECT_EQ(std::string(ident_.docOwner), user.substr(0, 24));
-    EXPECT_EQ(std::string(ident_.password), password.substr(0, 8));
-    EXPECT_EQ(std::string(ident_.accountNo), account.substr(0, 32));
-}
-
-// The rejected-fields block of the server's verdict ('1': rejected, at bytes
-// 0, 2 and 4), and the administrator's texts. Esc leaves the dialog open.
-TEST_F(AppTest, ValidationErrorNamesTheRejectedFields)
-{
     CopyNarrow(gTheApp.mSecureOptions.strClientErrorMsg, std::string(255, 'm').c_str());
     CopyNarrow(gTheApp.mSecureOptions.strEmailAddress, "admin@example.org");
-    struct Case { const char *block, *text; };
-    for (const Case& c : {Case{"0x0x1x", "Account Number"}, Case{"0x1x0x", "Password"},
-                          Case{"0x1x1x", "Password\nAccount Number"}, Case{"1x0x0x", "UserID"},
-                          Case{"1x0x1x", "UserID\nAccount Number"}, Case{"1x1x0x", "UserID"},
-                          Case{"0x0x0x", "UserID\nAccount Number"}, Case{"1x1x1x", "UserID\nAccount Number"}}) {
-        SCOPED_TRACE(c.block);
-        Run({VE + "OK"}, [&c] {
-            CAppDisplayInvalidInfoMessage(&gTheApp, c.block);
+    for (const char* block : {"0x0x1x", "0x1x0x", "0x1x1x", "1x0x0x", "1x0x1x", "1x1x0x", "0x0x0x", "1x1x1x"}) {
+        out_ << "== rejected " << block << '\n';
+        Run({VE + "OK"}, [block] {
+            CAppDisplayInvalidInfoMessage(&gTheApp, block);
             return 0;
         });
-        EXPECT_EQ(Control(seen_.front().controls, 1103).text, c.text);
-        EXPECT_EQ(Control(seen_.front().controls, 1104).text, std::string(255, 'm'));
-        EXPECT_EQ(Control(seen_.front().controls, 1105).text, "admin@example.org");
     }
-    EXPECT_EQ(Run({VE + "Esc, OK"}, [] { return CIUMBoxDoModal(&gTheApp.mInvalidUserMsgBox, nullptr); }), 1);
+    out_ << "== validation error: Esc, OK\n";
+    const int code = Run({VE + "Esc, OK"}, [] { return CIUMBoxDoModal(&gTheApp.mInvalidUserMsgBox, nullptr); });
+    out_ << "code " << code << '\n';
+    ExpectGolden(out_.str(), "capp_dialogs.txt");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // What the shipped library relies on in the platform, on both builds (the
 // real system decides, the stand-in must agree): the loader, its compiled
 // resources read back, and the spooler's calls.
-#include "dialog_template.h"
 #include "printer.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +41,7 @@ TEST(Loader, AttachOnceDetachAtTheLastFreeAndRefusal)
 // units and the terminator, line feeds as real line feeds; an absent id in a
 // block with entries gives an empty string, in a block without any (or with
 // no room for a character) the buffer is left alone.
-TEST(Resources, StringsAndTemplates)
+TEST(Resources, Strings)
 {
     HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
     ASSERT_NE(lib, nullptr) << GetLastError();
@@ -56,19 +55,6 @@ TEST(Resources, StringsAndTemplates)
         EXPECT_EQ(LoadStringW(lib, c.id, buf.data(), c.size), c.copied);
         EXPECT_EQ(buf[static_cast<size_t>(c.size)], SENTINEL) << "wrote past the buffer";
         EXPECT_EQ(buf[0] == SENTINEL ? Wide("(untouched)") : WString(buf.data()), Wide(c.text));
-    }
-    // What the templates decide before the dialogs' code runs: only the
-    // not-connected marks start hidden and disabled, only the password field masks.
-    for (WORD dialog : {106, 118, 119}) {
-        DialogTemplate t;
-        ASSERT_TRUE(LoadDialogTemplate(lib, dialog, &t)) << dialog;
-        for (const DialogItem& item : t.items) {
-            SCOPED_TRACE(std::to_string(dialog) + "/" + std::to_string(item.id));
-            const bool mark = item.id == 1111 || item.id == 1121;
-            EXPECT_EQ((item.style & WS_VISIBLE) == 0, mark);
-            EXPECT_EQ((item.style & WS_DISABLED) != 0, mark);
-            EXPECT_EQ(item.className == Wide("EDIT") && (item.style & ES_PASSWORD), dialog == 119 && item.id == 1113);
-        }
     }
     FreeLibrary(lib);
 }

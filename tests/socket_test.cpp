@@ -65,40 +65,31 @@ TEST(Framing, ReplyCodes)
 // before the first connection reads it.
 const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") != FALSE;
 
-// Connects to a server answering as told (none: a port where nobody listens;
-// and never the any-address, which is no peer), sends a request, then reads
+// Connects to a server answering as told (no reply: a port where nobody
+// listens; and never the any-address, which is no peer), sends a request, then reads
 // the given lengths, each bounded by the network wait as a whole ("(part)":
 // some bytes, not all).
 TEST(SocketTest, RequestAndReplies)
 {
     ASSERT_TRUE(gShortWait);
-    struct Case {
-        const char* what;
-        std::string reply;  // none: nobody listens
-        size_t segment;
-        unsigned delayMs;
-        bool closes;
-        std::vector<std::pair<int, std::string>> reads;
-        int peerClosed;  // once the reads are done (-1: no connection)
-    };
     const std::string reply = "200" + std::string(521, 'p'), frame("PCAC\0\0\0\x05\0\x03" "100", 13);
+    // peerClosed: once the reads are done (-1: no connection)
+    struct Case { const char* what; ServerScript script; std::vector<std::pair<int, std::string>> reads; int peerClosed; };
     const Case cases[] = {
-        {"whole", reply, 0, 0, true, {{3, "200"}, {521, reply.substr(3)}, {3, "(failed)"}}, 1},
-        {"in segments", reply, 7, 2, true, {{524, reply}, {3, "(failed)"}}, 1},
-        {"cut short", "30", 0, 0, true, {{3, "30"}, {3, "(failed)"}}, 1},
-        {"silent", "200", 0, 0, false, {{3, "200"}, {3, "(failed)"}}, 0},
-        {"trickling", std::string(20, 't'), 1, 400, true, {{20, "(part)"}}, 0},
-        {"nobody there", "", 0, 0, true, {{3, "(failed)"}}, -1},
+        {"whole", {reply}, {{3, "200"}, {521, reply.substr(3)}, {3, "(failed)"}}, 1},
+        {"in segments", {reply, 7, 2}, {{524, reply}, {3, "(failed)"}}, 1},
+        {"cut short", {"30"}, {{3, "30"}, {3, "(failed)"}}, 1},
+        {"silent", {"200", 0, 0, false}, {{3, "200"}, {3, "(failed)"}}, 0},
+        {"trickling", {std::string(20, 't'), 1, 400}, {{20, "(part)"}}, 0},
+        {"nobody there", {}, {{3, "(failed)"}}, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CSocketDataMembers s;
         CSocketConstructor(&s);
         ASSERT_EQ(CSocketInitialize(&s), 1);
-        ServerScript script;
-        script.reply = c.reply, script.segment = c.segment, script.delayMs = c.delayMs, script.closeAfterReply = c.closes;
-        const bool served = !c.reply.empty();
-        std::unique_ptr<LoopbackServer> server(served ? new LoopbackServer(script) : nullptr);
+        const bool served = !c.script.reply.empty();
+        std::unique_ptr<LoopbackServer> server(served ? new LoopbackServer(c.script) : nullptr);
         const std::string port = served ? server->Port() : ClosedPort();
         EXPECT_EQ(CSocketConnectSocket(&s, "0.0.0.0", port.c_str()), 0);
         EXPECT_EQ(CSocketConnectSocket(&s, "127.0.0.1", port.c_str()), served ? 1 : 0);
