@@ -141,13 +141,7 @@ void SetText(WCHAR* field, const char* text)
 // gives the job a handle; the trace tells each call.
 TEST_F(HookTest, EveryWayAJobStarts)
 {
-    struct Case {
-        const char* what;
-        const WCHAR* document;
-        bool notARecord;
-        uint32_t written;
-        int result;
-    } cases[] = {
+    struct Case { const char* what; const WCHAR* document; bool notARecord; uint32_t written; int result; } cases[] = {
         {"test page", TEXT("Test Page"), false, IDENT_WROTE_IDENTITY, 1},
         {"lower-case test page", TEXT("test page"), false, 0, 1},
         {"test page and a space", TEXT("Test Page "), false, 0, 1},
@@ -197,11 +191,8 @@ TEST_F(HookTest, EveryWayAJobStarts)
 // or write one byte.)
 TEST_F(HookTest, SpoolerThatWritesLessOrFails)
 {
-    struct Case {
-        const char* what;
-        std::vector<std::string> buffers;  // all but the last are written before the fault
-        DWORD failAt, shortAt;             // the last buffer's writes, 1 its first
-    } cases[] = {
+    // All but the last buffer are written before the fault; the last one's writes count from 1.
+    struct Case { const char* what; std::vector<std::string> buffers; DWORD failAt, shortAt; } cases[] = {
         {"bytes before the tag fail", {"%!PS\n%%EndComments\nrest"}, 1, 0},
         {"ticket line fails", {"%!PS\n%%EndComments\nrest"}, 2, 0},
         {"tag and the rest fail", {"%!PS\n%%EndComments\nrest"}, 3, 0},

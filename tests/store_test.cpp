@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -55,18 +54,24 @@ TEST(OptionsRecord, DefaultsOfTheFieldsNoTicketLineShows)
 class StoreTest : public ::testing::Test {
 protected:
     DWORD Store(_OEM_PRIVDEVMODE r, const WString& name) { return SetUserInfo(&r, nullptr, name.c_str()); }
+
+    HKEY OpenKey(REGSAM access)
+    {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (TEXT("SYSTEM\\Printers\\") + driver_.Name()).c_str(), 0, access, &key),
+                  ERROR_SUCCESS);
+        return key;
+    }
+
     StoredDriver driver_;
 };
 
-// First use gives the defaults; a store creates a volatile key holding the record
-// byte for byte, and a load gives it back.
-TEST_F(StoreTest, FirstUseThenARecordStoredWhole)
+// A store creates a volatile key holding the record byte for byte, and a load
+// gives it back; a buffer too small for the value gets its size and no success.
+TEST_F(StoreTest, ARecordStoredWhole)
 {
-    _OEM_PRIVDEVMODE r = Patterned(1), in = Patterned(3);
-    DWORD size = 1, type = 0;
-    EXPECT_EQ(LoadUserInfo(&r, nullptr, driver_.Name().c_str(), &size), STORED_MISSING);
-    EXPECT_EQ(size, 0u);
-    EXPECT_TRUE(SameBytes(r, Defaults()));
+    _OEM_PRIVDEVMODE r, in = Patterned(3);
+    DWORD type = 0, size = 4;
     ASSERT_EQ(Store(in, driver_.Name()), 0u);
     std::vector<BYTE> raw = driver_.ReadRaw(&type);
     EXPECT_EQ(raw, std::vector<BYTE>(reinterpret_cast<BYTE*>(&in), reinterpret_cast<BYTE*>(&in + 1)));
@@ -75,22 +80,29 @@ TEST_F(StoreTest, FirstUseThenARecordStoredWhole)
     EXPECT_TRUE(SameBytes(r, in));
     // Only a volatile key refuses a lasting sub-key.
     EXPECT_EQ(driver_.CreateLastingSubKey(), static_cast<LONG>(ERROR_CHILD_MUST_BE_VOLATILE));
+    HKEY key = OpenKey(KEY_QUERY_VALUE);
+    EXPECT_EQ(RegQueryValueExW(key, TEXT("User Info"), nullptr, nullptr, raw.data(), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, sizeof in);
+    RegCloseKey(key);
 }
 
-TEST_F(StoreTest, BadStoredValuesLoadTheDefaults)
+// No value, or one that is not a whole record with its mark, loads the
+// defaults and tells the value's size.
+TEST_F(StoreTest, MissingOrBadValuesLoadTheDefaults)
 {
     _OEM_PRIVDEVMODE good = Patterned(5);
     std::vector<BYTE> valid(reinterpret_cast<BYTE*>(&good), reinterpret_cast<BYTE*>(&good + 1));
     std::vector<BYTE> wrongMark = valid, shortValue(valid.begin(), valid.end() - 1), longValue = valid;
     wrongMark[0] = 0x3A;  // 12346
     longValue.push_back(0);
-    for (const std::vector<BYTE>& value : {wrongMark, shortValue, longValue, std::vector<BYTE>(4096, 0x39), std::vector<BYTE>()}) {
-        SCOPED_TRACE(value.size());
-        driver_.WriteRaw(value);
+    const std::vector<std::vector<BYTE>> values = {{}, wrongMark, shortValue, longValue, std::vector<BYTE>(4096, 0x39), {}};
+    for (size_t i = 0; i < values.size(); i++) {
+        SCOPED_TRACE(values[i].size());
+        if (i > 0) driver_.WriteRaw(values[i]);  // the first row loads before any value is written
         _OEM_PRIVDEVMODE r = Patterned(9);
-        DWORD size = 0;
-        EXPECT_EQ(LoadUserInfo(&r, nullptr, driver_.Name().c_str(), &size), STORED_NOT_VALID);
-        EXPECT_EQ(size, value.size());
+        DWORD size = 1;
+        EXPECT_EQ(LoadUserInfo(&r, nullptr, driver_.Name().c_str(), &size), i == 0 ? STORED_MISSING : STORED_NOT_VALID);
+        EXPECT_EQ(size, values[i].size());
         EXPECT_TRUE(SameBytes(r, Defaults()));
     }
 }
@@ -118,11 +130,10 @@ TEST_F(StoreTest, ConcurrentStoresNeverTearTheValue)
 {
     const _OEM_PRIVDEVMODE a = Patterned(21), b = Patterned(99);
     ASSERT_EQ(Store(a, driver_.Name()), 0u);
-    std::atomic<bool> stop{false};
     std::vector<std::thread> writers;
     for (const _OEM_PRIVDEVMODE* rec : {&a, &b})
         writers.emplace_back([&, rec] {
-            for (int i = 0; i < 200 && !stop; i++) Store(*rec, driver_.Name());
+            for (int i = 0; i < 200; i++) Store(*rec, driver_.Name());
         });
     int torn = 0;
     for (int i = 0; i < 400; i++) {
@@ -130,7 +141,6 @@ TEST_F(StoreTest, ConcurrentStoresNeverTearTheValue)
         GetUserInfo(&r, nullptr, driver_.Name().c_str());
         torn += !SameBytes(r, a) && !SameBytes(r, b);
     }
-    stop = true;
     for (auto& t : writers) t.join();
     EXPECT_EQ(torn, 0);
 }
@@ -140,9 +150,7 @@ TEST_F(StoreTest, ConcurrentStoresNeverTearTheValue)
 TEST_F(StoreTest, KeyHasANullAccessList)
 {
     ASSERT_EQ(Store(Defaults(), driver_.Name()), 0u);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (TEXT("SYSTEM\\Printers\\") + driver_.Name()).c_str(), 0, READ_CONTROL, &key),
-              ERROR_SUCCESS);
+    HKEY key = OpenKey(READ_CONTROL);
     std::vector<BYTE> sd(4096);
     DWORD size = static_cast<DWORD>(sd.size());
     EXPECT_EQ(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, sd.data(), &size), ERROR_SUCCESS);

@@ -2,6 +2,7 @@
 // stored options of the printer's driver; and the password encoding.
 #include "printer.h"
 #include "store_support.h"
+#include "transcript.h"
 #include "umpd.h"
 
 #ifndef _WIN32
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -22,17 +22,6 @@ namespace {
 const BOOL gAttached = DllEntryPoint(nullptr, DLL_PROCESS_ATTACH, nullptr);
 
 typedef std::vector<std::string> Lines;
-
-// The lines of a file of tests/golden but its '#' comments.
-Lines Golden(const char* name)
-{
-    std::ifstream in(std::string(UMPD_GOLDEN_DIR "/") + name);
-    EXPECT_TRUE(in.is_open()) << name;
-    Lines lines;
-    for (std::string line; std::getline(in, line);)
-        if (line.compare(0, 1, "#") != 0) lines.push_back(line);
-    return lines;
-}
 
 #define F(name) {#name, offsetof(_OEM_PRIVDEVMODE, name), sizeof(_OEM_PRIVDEVMODE::name)}
 const struct { const char* name; size_t offset, size; } FIELDS[] = {
@@ -83,7 +72,7 @@ protected:
 // First use: the defaults' block, and the defaults stored.
 TEST_F(TicketTest, FirstUseGivesTheDefaultsBlockAndStoresThem)
 {
-    EXPECT_EQ(Ticket(false), Golden("ticket-defaults.txt"));
+    EXPECT_EQ(Ticket(false), GoldenLines("ticket-defaults.txt"));
     std::vector<BYTE> stored = driver_.ReadRaw();
     ASSERT_EQ(stored.size(), sizeof options_);
     EXPECT_EQ(memcmp(stored.data(), &options_, sizeof options_), 0);
@@ -93,8 +82,8 @@ TEST_F(TicketTest, FirstUseGivesTheDefaultsBlockAndStoresThem)
 // and changes nothing else.
 TEST_F(TicketTest, EachOptionValueGivesItsLine)
 {
-    const Lines defaults = Golden("ticket-defaults.txt");
-    for (const std::string& row : Golden("ticket-values.txt")) {
+    const Lines defaults = GoldenLines("ticket-defaults.txt");
+    for (const std::string& row : GoldenLines("ticket-values.txt")) {
         SCOPED_TRACE(row);
         Lines columns;
         for (size_t at = 0, end; at != std::string::npos; at = end == std::string::npos ? end : end + 3) {
@@ -134,14 +123,7 @@ TEST_F(TicketTest, IdentityLinesAndPasswordsForOneJob)
     SetText(options_.docComment, u"one\r\ntwo\rthree\nfour" + std::u16string(tail.begin(), tail.end()));
     SetText(options_.securePassword, u"abc");
     options_.sorter = 7;
-    Lines want = Golden("ticket-defaults.txt");
-    want.insert(want.begin(), "statusdict /Pralix_feat_dict known not { currentfile flushfile }if ");
-    want[43] = "%%PRALIX: DocOwner own er ";
-    want[44] = "%%PRALIX: Password 839D";
-    want[45] = "%%PRALIX: AccountNumber 12  34";
-    want[46] = ("%%PRALIX: DocComment one  two three four" + tail).substr(0, 253);
-    want.push_back("%%PRALIX: SecurePassword 7B8F91");
-    EXPECT_EQ(Ticket(), want);
+    EXPECT_EQ(Ticket(), GoldenLines("ticket-identity.txt"));
     _OEM_PRIVDEVMODE after = options_, stored;
     after.password[0] = 0;
     after.securePassword[0] = 0;
@@ -156,65 +138,51 @@ TEST_F(TicketTest, IdentityLinesAndPasswordsForOneJob)
 // is reported; the passwords are emptied anyway (the stand-in makes the spooler fail).
 TEST_F(TicketTest, SpoolerThatWritesLessOrFails)
 {
-    struct Row {
-        const char* what;
-        DWORD shortAt, shortBytes, failAt;  // the block's WritePrinter calls, 1 its first
-        bool ok;
-        size_t lines, bytes;  // what reaches the port: whole lines, then part of the next
-    } rows[] = {
-        {"a short write is continued", 3, 5, 0, true, 46, 0},
-        {"one byte of the first line", 1, 1, 0, true, 46, 0},
-        {"a zero count ends the block", 5, 0, 0, false, 4, 0},
-        {"a failure ends the block", 0, 0, 5, false, 4, 0},
-        {"a failure while a line is continued", 3, 5, 4, false, 2, 5},
+    struct Row { const char* what; DWORD shortAt, shortBytes, failAt; } rows[] = {  // the block's writes, 1 its first
+        {"a short write is continued", 3, 5, 0},
+        {"one byte of the first line", 1, 1, 0},
+        {"a zero count ends the block", 5, 0, 0},
+        {"a failure ends the block", 0, 0, 5},
+        {"a failure while a line is continued", 3, 5, 4},
     };
-    Lines lines = Golden("ticket-defaults.txt");
-    lines[43] += "83";  // 'p' + 'K' is 187, 8 * 23 + 3
-    std::string whole;
-    for (const std::string& line : lines) whole += line + "\r\n";
     SetText(options_.password, u"p");
+    std::string transcript;
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
         ASSERT_EQ(SetUserInfo(&options_, nullptr, driver_.Name().c_str()), 0u);
         printer_.StartJob(TEXT("ticket.ps"));
         StandinShortWritePrinterCall(row.shortAt, row.shortBytes);
         StandinFailWritePrinterCall(row.failAt);
-        EXPECT_EQ(AddPralixOptions(printer_.handle()) != FALSE, row.ok);
+        BOOL ok = AddPralixOptions(printer_.handle());
         StandinShortWritePrinterCall(0, 0);
         StandinFailWritePrinterCall(0);
-        size_t at = 0;
-        for (size_t i = 0; i < row.lines; i++) at = whole.find("\r\n", at) + 2;
-        EXPECT_EQ(printer_.EndJobAndRead(), whole.substr(0, at + row.bytes));
         _OEM_PRIVDEVMODE after;
         GetUserInfo(&after, nullptr, driver_.Name().c_str());
-        EXPECT_EQ(after.password[0], 0);
+        std::string port = printer_.EndJobAndRead();
+        for (size_t at = port.find('\r'); at != std::string::npos; at = port.find('\r', at)) port.replace(at, 1, "\\r");
+        transcript += "== " + std::string(row.what) + "\nresult " + std::to_string(ok) + ", password kept " +
+                      std::to_string(after.password[0] != 0) + "\n" + port + "\n";
     }
+    ExpectGolden("ticket-spooler-faults.txt", transcript);
 }
 #endif
 
-// The key wraps after its fifth letter; bytes of 128 and above count unsigned.
+// The key wraps after its fifth letter; bytes of 128 and above count unsigned;
+// the output fits the buffer and the work buffer's 127 characters.
 TEST(PasswordEncoding, KnownPasswords)
 {
-    struct Case { std::string in, out; };
-    for (const Case& c : {Case{"", ""}, Case{"a", "7B"}, Case{"abc", "7B8F91"}, Case{"aaaaaa", "7B8E8M8L8A7B"},
-                          Case{"12345678", "596D6M6M6C5E6I74"}, Case{"\x80", "8J"}, Case{"\xE9", "26"}, Case{"\xFF", "35"}}) {
-        char buf[64] = {};
-        memcpy(buf, c.in.c_str(), c.in.size() + 1);
-        EncryptUserPassword(buf, sizeof buf);
-        EXPECT_EQ(std::string(buf), c.out) << "password '" << c.in << "'";
+    struct Case { const char* what; std::string in; size_t size; };
+    std::string transcript;
+    for (const Case& c : {Case{"empty", "", 64}, Case{"a", "a", 64}, Case{"abc", "abc", 64}, Case{"aaaaaa", "aaaaaa", 64},
+                          Case{"12345678", "12345678", 64}, Case{"0x80", "\x80", 64}, Case{"0xE9", "\xE9", 64},
+                          Case{"0xFF", "\xFF", 64}, Case{"abcd in 5 bytes", "abcd", 5},
+                          Case{"399 x in 400 bytes", std::string(399, 'x'), 400}}) {
+        std::vector<char> buf(c.size);
+        memcpy(buf.data(), c.in.c_str(), c.in.size() + 1);
+        EncryptUserPassword(buf.data(), buf.size());
+        transcript += std::string(c.what) + ": " + buf.data() + "\n";
     }
-}
-
-TEST(PasswordEncoding, NeverWritesPastTheBuffer)
-{
-    std::vector<char> exact = {'a', 'b', 'c', 'd', 0};  // room for two characters and the terminator
-    EncryptUserPassword(exact.data(), exact.size());
-    EXPECT_STREQ(exact.data(), "7B8F");
-    std::vector<char> big(400, 'x');
-    big.back() = 0;
-    EncryptUserPassword(big.data(), big.size());
-    EXPECT_EQ(strlen(big.data()), 254u);  // 127 characters: the work buffer's limit
     EncryptUserPassword(nullptr, 10);
+    ExpectGolden("password-encoding.txt", transcript);
 }
 
 }  // namespace
