@@ -16,16 +16,13 @@ void FakeSeams::Reset()
     *this = FakeSeams();
     memset(&toLoad, 0, sizeof toLoad);
     SetDefaultPralixOptions(&toLoad);
-    memset(&stored, 0, sizeof stored);
-    memset(&validated, 0, sizeof validated);
     validate = [](IdentOptions*) { return 1; };
     ticket = "<TICKET>\r\n";
 }
 
 StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name, DWORD* pcbValue)
 {
-    gFakes.loads++;
-    gFakes.loadName = name ? WString(name) : WString();
+    gFakes.log += "load " + (name ? HostUtf8(name) : "(no name)") + "\n";
     *pUserOptions = gFakes.toLoad;
     if (gFakes.loadState != STORED_VALID) {
         memset(pUserOptions, 0, sizeof *pUserOptions);
@@ -35,24 +32,28 @@ StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name, D
     return gFakes.loadState;
 }
 
-DWORD SetUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR)
+// Owner, password, account, address, first use, comment, secure-password use.
+DWORD SetUserInfo(_OEM_PRIVDEVMODE* r, HANDLE, LPCWSTR)
 {
-    gFakes.stores++;
-    gFakes.stored = *pUserOptions;
+    gFakes.log += "store " + HostUtf8(r->docOwner) + "|" + HostUtf8(r->password) + "|" + HostUtf8(r->accountNo) + "|" +
+                  HostUtf8(r->ipAddress) + "|" + std::to_string(r->bInitialConnection) + "|" + HostUtf8(r->docComment) +
+                  "|" + std::to_string(r->bUseSecurePassword) + "\n";
     return ERROR_SUCCESS;
 }
 
-int DoSPDlg(IdentOptions* pOptions, HINSTANCE)
+// The same, then the secure-print password, the secure access use and the fields written.
+int DoSPDlg(IdentOptions* o, HINSTANCE)
 {
-    gFakes.validations++;
-    gFakes.validated = *pOptions;
-    return gFakes.validate(pOptions);
+    gFakes.log += "validate " + std::string(o->docOwner) + "|" + o->password + "|" + o->accountNo + "|" + o->ipAddress +
+                  "|" + std::to_string(o->bInitialConnection) + "|" + o->docComment + "|" +
+                  std::to_string(o->bUseSecurePassword) + "|" + o->norvikSecurePassword + "|" +
+                  std::to_string(o->bUseSecureAccessPassword) + "|" + std::to_string(o->written) + "\n";
+    return gFakes.validate(o);
 }
 
 BOOL AddPralixOptions(HANDLE hPrinter, bool traceNotValid)
 {
-    gFakes.tickets++;
-    gFakes.ticketTraceAsked = traceNotValid;
+    gFakes.log += "ticket, to tell a bad value: " + std::to_string(traceNotValid) + "\n";
     DWORD written = 0;
     return WritePrinter(hPrinter, &gFakes.ticket[0], static_cast<DWORD>(gFakes.ticket.size()), &written);
 }
