@@ -6,13 +6,12 @@
 #include "english/resource.h"
 #include "printer.h"
 #include "scripted_user.h"
+#include "transcript.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,15 +43,6 @@ void Print(std::ostream& out, const std::vector<ControlView>& controls)
         out << "  " << c.id << " \"" << c.text << '"' << (c.visible ? "" : " hidden")
             << (c.enabled ? "" : " disabled") << (c.password ? " masked" : "") << '\n';
     }
-}
-
-// Compares with golden/NAME (a mismatch shows the diff; NAME.actual keeps the whole transcript).
-void ExpectGolden(const std::string& transcript, const std::string& name)
-{
-    std::ifstream in(UMPD_GOLDEN_DIR "/" + name, std::ios::binary);
-    const std::string golden((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(name + ".actual", std::ios::binary) << transcript;
-    EXPECT_EQ(golden, transcript);
 }
 
 class AppTest : public ::testing::Test {
@@ -193,7 +183,7 @@ TEST_F(AppTest, DialogTranscript)
     out_ << "== validation error: Esc, OK\n";
     const int code = Run({VE + "Esc, OK"}, [] { return CIUMBoxDoModal(&gTheApp.mInvalidUserMsgBox, nullptr); });
     out_ << "code " << code << '\n';
-    ExpectGolden(out_.str(), "capp_dialogs.txt");
+    ExpectGolden("capp_dialogs.txt", out_.str());
 }
 
 }  // namespace
