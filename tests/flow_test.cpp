@@ -392,8 +392,9 @@ TEST_F(FlowTest, TextWithoutANarrowForm)
         Store(At("identity"), comment, prints ? u"" : password);
         ScriptedUser user(prints ? Identity("alice", "s3cret") : std::vector<std::string>{}, nullptr);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(StartJobs(user, Library()), prints ? 1 : 0);
+        int printed = StartJobs(user, Library());
         std::string trace = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(printed, prints ? 1 : 0);
         EXPECT_EQ(Seen(user), prints ? "dialog: Secure Access\n"
                                      : "message [Secure Access]: \"An unexpected error has occurred.  Please try again later.\"\n");
         EXPECT_EQ(Count(trace, "secure-print password has characters outside ANSI code page 1252: job refused\n"), !prints)
