@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The CUPS backend installed into a DESTDIR and run as CUPS runs it, without
-# cupsd, against reference print servers with raw print ports that this script
-# starts on loopback and stops by process id. The installed files, and each
-# run's exit status, status lines and what the server printed of the job (its
-# ticket, decoded) go to one transcript, compared with the golden one.
+# The CUPS backend installed into a DESTDIR and run as CUPS runs it, against
+# reference print servers this script starts and stops by process id. The
+# installed files and each run's exit status, status lines and the ticket the
+# server decoded go to a transcript, compared with the golden one.
 #   pralix_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN WORK   (UPDATE_GOLDEN=1 rewrites it)
 set -u
 build=$1 sample=$2 net=$3 golden=$4 work=$5
@@ -24,7 +23,7 @@ backend=$root/lib/cups/backend/pralix
   echo "exit $?"
 } >"$out"
 
-server() {  # server HOST OPTIONS...: its output in serverHOST.out
+server() {  # server HOST OPTIONS...: its log in serverHOST.out
   local log=$work/server$1.out
   "$build/bin/umpd-printserver" --address "$net$1" --raw-port 9100 "${@:2}" >"$log" 2>&1 &
   pids+=($!)
@@ -57,7 +56,6 @@ job() {
   env -u AUTH_USERNAME -u AUTH_PASSWORD -u PPD DEVICE_URI="pralix://$host" TMPDIR="$work/tmp" \
     XDG_RUNTIME_DIR="$work/tmp" "${env[@]}" timeout 60 "$backend" "${args[@]}" <"$sample" 2>"$work/err"
   rc=$?
-  # The server prints a job's ticket once it has read the whole job.
   for _ in $(seq 100); do
     [ $rc != 0 ] || [ "$(grep -c "job from" "$log")" -ge $((before + $1)) ] && break
     sleep 0.05
@@ -65,8 +63,7 @@ job() {
   { echo "## $what"; echo "exit $rc"; cat "$work/err"; } >>"$out"
   awk -v n="$before" '/^(listening|raw print port) on/ { next } seen >= n { print } /^job from/ { seen++ }' "$log" \
     >>"$out" 2>/dev/null
-  # No password reaches a file, not even a refused job's, which no ticket
-  # writer empties (the record holds them as UTF-16LE).
+  # No password reaches a file, not even a refused job's (UTF-16LE in the record).
   ! grep -rqaP "$secrets" "$work/tmp" || echo "FAIL: a password in a file" >>"$out"
 }
 secrets='s3cret|S3cret|4711|s\x003\x00c\x00r\x00e\x00t|S\x003\x00c\x00r\x00e\x00t|4\x007\x001\x001'
@@ -92,6 +89,7 @@ job "address invalid (403)" 63 -- 1 ""
 job "unexpected reply (500)" 64 -- 1 ""
 job "device URI too long" a-name-of-sixteen-c -- 1 ""
 job "unreadable file" 60 -- 1 "" /nonexistent/job.ps
+job "a file that opens but cannot be read" 60 -- 1 "" "$work"
 job "two copies, each with its own ticket and guard line" 60 -- 2 job-password=4711
 job "an output bin with no tray" 60 -- 1 output-bin=bottom-shelf
 

@@ -1,6 +1,5 @@
 // The terminal user's drawing: whole screens (characters, each cell's look
-// and the caret) and the wrapping of texts compared with golden ones. (The
-// tab order shows in the terminal test's locked layout.)
+// and the caret) and the wrapping of texts compared with golden ones.
 #include "terminal_draw.h"
 
 #include <gtest/gtest.h>

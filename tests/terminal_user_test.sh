@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# umpd-spool --interactive as a person uses it: keystrokes into a tmux pane,
-# what the pane shows, and what reached the print server and the printer.
-#   terminal_user_test.sh HOST OPTIONS SAMPLE TEST_NET WORK
-# Every wait is bounded; the tmux server is this script's own (its socket
-# name is unique) and is ended when the script ends.
+# umpd-spool --interactive as a person uses it, in a tmux pane of this
+# script's own tmux server: what the pane shows, what reached the printer.
+# Each run's exit status, messages and the identity on its ticket go to a
+# transcript, compared with the golden one.
+#   terminal_user_test.sh HOST OPTIONS SAMPLE TEST_NET GOLDEN WORK   (UPDATE_GOLDEN=1 rewrites it)
 set -u
-host=$1 options=$2 sample=$3 net=$4 work=$5
+host=$1 options=$2 sample=$3 net=$4 golden=$5 work=$6
 identity=${net}22  # requires user ID and password, accepts alice:s3cret:42
 r403=${net}28      # answers 403: the locked layout
 command -v tmux >/dev/null || { echo "tmux is missing (scripts/install-deps.sh linux)" >&2; exit 1; }
@@ -13,9 +13,10 @@ rm -rf "$work"
 mkdir -p "$work"
 registry=$work/registry driver=umpd-terminal-test-$$ socket=umpd-terminal-test-$$-$RANDOM
 screens=$work/screens.txt  # every pane captured, for the password check
+out=$work/transcript.txt
 unset TMUX
 failures=0
-budget=$((SECONDS + 120))  # for the whole script: a fault must not hold it longer
+budget=$((SECONDS + 120))
 tm() { tmux -L "$socket" -f /dev/null "$@"; }
 trap 'tm kill-server 2>/dev/null' EXIT
 fail() {
@@ -27,24 +28,27 @@ capture() {
   cat "$work/pane.txt" >>"$screens"
 }
 shows() { grep -qF -- "$1" "$work/pane.txt"; }
-# wait_for TEXT: until the pane shows TEXT, 10 s at most.
+# wait_for TEXT...: until the pane shows every TEXT, 10 s at most.
 wait_for() {
   [ $SECONDS -lt $budget ] || { fail "out of time"; exit 1; }
   for _ in $(seq 100); do
     capture
-    shows "$1" && return 0
+    local text missing=
+    for text; do shows "$text" || missing=$text; done
+    [ -z "$missing" ] && return 0
     sleep 0.1
   done
-  fail "waited for '$1'; the pane shows:"
+  fail "waited for '$missing'; the pane shows:"
   cat "$work/pane.txt" >&2
   return 1
 }
-# still TEXT: a moment later the pane still shows TEXT.
+# still TEXT: a moment later the pane still shows TEXT; the pane to the transcript.
 still() {
   sleep 0.6
-  capture
-  shows "$1" || fail "'$1' went away"
+  wait_for "$1"
+  { echo "## the pane showing $1"; sed 's/ *$//' "$work/pane.txt"; } >>"$out"
 }
+colours() { tm capture-pane -e -p -t t | grep -q $'\e\\['"[0-9;]*$1m"; }
 keys() { tm send-keys -t t "$@"; }
 typed() { tm send-keys -t t -l -- "$1"; }
 store() { "$options" --registry "$registry" --driver "$driver" "$@" >"$work/stored.txt" || fail "umpd-options $*"; }
@@ -63,10 +67,12 @@ run() {
     "$registry" "$driver" "$work/$name.prn" "$sample" "$work/$name.out" "$work/$name.err" "$work/$name.rc" >"$work/$name.sh"
   keys "clear; stty -g >$work/stty-before; bash $work/$name.sh" Enter
 }
-# ended NAME WANT: the run ends within 20 seconds with exit status WANT.
+# ended NAME: the run ends within 20 seconds; its outcome to the transcript.
 ended() {
   for _ in $(seq 200); do [ -s "$work/$1.rc" ] && break; sleep 0.1; done
-  [ "$(cat "$work/$1.rc" 2>/dev/null)" = "$2" ] || fail "$1: exit status $(cat "$work/$1.rc" 2>/dev/null), expected $2"
+  { echo "## $1"; echo "exit $(cat "$work/$1.rc" 2>/dev/null)"; cat "$work/$1.err"; } >>"$out"
+  tr -d '\r' 2>/dev/null <"$work/$1.prn" | grep -a "^%%PRALIX: \(DocOwner\|Password\|AccountNumber\)" >>"$out" ||
+    echo "no identity printed" >>"$out"
 }
 
 # First use: the message asking for the address, the address dialog, the
@@ -74,97 +80,89 @@ ended() {
 # (Esc does nothing there; a resize draws it again, whole), the fields kept,
 # the password retyped past its limit, accepted.
 run first 1.2.3.4 1
-wait_for "Please enter the Server IP address" && shows "+= Secure Access =" || fail "the first message box"
+wait_for "Please enter the Server IP address" "+= Secure Access ="
 keys Enter
-wait_for "+= IP Address =" && shows ">1.2.3.4 " || fail "the address dialog without its stored address in focus"
+wait_for "+= IP Address =" ">1.2.3.4 "
 keys BSpace BSpace BSpace BSpace BSpace BSpace BSpace
 typed "$identity"
 wait_for ">$identity " && keys Enter
-wait_for "+= Secure Access =" && wait_for "Account Number"
-tm capture-pane -e -p -t t | grep -q $'\e\\[[0-9;]*4[0-7]m' || fail "no colours in a colour terminal"
+wait_for "+= Secure Access =" "Account Number"
+colours '4[0-7]' || fail "no colours in a colour terminal"
 typed alice
 keys Tab
 typed letmein
 keys Tab
 typed 42
-wait_for ">42 " && shows "[alice " && shows "[******* " || fail "the typed fields"
+wait_for ">42 " "[alice " "[******* "
 keys BTab
-wait_for ">******* " || fail "Shift-Tab back to the password field"
+wait_for ">******* "
 keys Enter
-wait_for "+= Validation Error =" && shows "Invalid Information" && shows "| Password" || fail "the validation error dialog"
+wait_for "+= Validation Error =" "Invalid Information" "| Password"
 keys Escape
 still "+= Validation Error ="
 tm resize-window -t t -x 80 -y 24
 sleep 0.5
-wait_for "Administrator's Email" && shows "+= Validation Error =" && shows ">    OK    <" || fail "the dialog after a resize"
+wait_for "Administrator's Email" "+= Validation Error =" ">    OK    <"
 tm resize-window -t t -x 100 -y 40
 keys Enter
-wait_for ">alice " && shows "[******* " && shows "[42 " || fail "the fields after the rejection"
+wait_for ">alice " "[******* " "[42 "
 keys Tab BSpace BSpace BSpace BSpace BSpace BSpace BSpace
-wait_for ">                    <" || fail "the password field emptied by Backspace"
+wait_for ">                    <"
 typed s3cretXYZ
 wait_for ">******** " && ! shows "*********" || fail "the password field's limit of 8"
 keys BSpace BSpace
 wait_for ">****** " && keys Enter
-ended first 0
-grep -q "%%PRALIX: DocOwner alice" "$work/first.prn" && grep -q "%%PRALIX: AccountNumber 42" "$work/first.prn" ||
-  fail "the printed ticket lacks the identity typed"
+ended first
 store show
-grep -qx "ipAddress=$identity" "$work/stored.txt" && grep -qx "bInitialConnection=0" "$work/stored.txt" ||
-  fail "the address typed was not stored"
+grep "^ipAddress=\|^bInitialConnection=" "$work/stored.txt" >>"$out"
 
 # The locked layout (the server says the address is wrong), in a terminal
 # without colours: OK disabled, Enter does nothing, Esc cancels.
 run locked "$r403" 0 TERM=dumb
 wait_for "The Server IP Address is missing or invalid." && keys Enter
-wait_for "(    OK    )" && shows ">  Cancel   <" || fail "OK not disabled, or Cancel without the focus"
-grep "UserID\|Password\|Account Number\|Required" "$work/pane.txt" | grep -q "[][<>]\|Required" &&
-  fail "fields or labels in the locked layout"
-tm capture-pane -e -p -t t | grep -q $'\e\\[[0-9;]*[34][0-7]m' && fail "colours in a terminal without them"
+wait_for "(    OK    )" ">  Cancel   <"
+colours '[34][0-7]' && fail "colours in a terminal without them"
 keys Enter
 still "(    OK    )"
 keys Tab
 still ">  Cancel   <"
 keys Escape
-ended locked 2
-[ -e "$work/locked.prn" ] && fail "a refused job reached the printer"
+ended locked
 
-# Space presses the focused button: Shift-Tab from the address field wraps
-# to Cancel.
+# Space presses the focused button; Shift-Tab wraps to Cancel.
 run space 1.2.3.4 1
 wait_for "Please enter the Server IP address" && keys Enter
 wait_for "+= IP Address =" && keys BTab
 wait_for ">  Cancel   <" && keys Space
-ended space 2
+ended space
 
 # Ctrl-C: as Esc in the secure access dialog; in the validation error
 # dialog, where Esc does nothing, it ends the run (exit status 130). The
 # terminal is as it was before, and usable.
 run ctrlc-esc "$identity" 0
 wait_for "+= Secure Access =" && typed alice && wait_for ">alice " && keys C-c
-ended ctrlc-esc 2
+ended ctrlc-esc
 run ctrlc-stop "$identity" 0
 wait_for "Account Number" && keys Tab
 typed nope
 wait_for ">**** " && keys Enter
 wait_for "+= Validation Error =" && keys C-c
-ended ctrlc-stop 130
-grep -q 'interrupted (Ctrl-C) in "Validation Error"' "$work/ctrlc-stop.err" || fail "no message after Ctrl-C"
-[ -e "$work/ctrlc-stop.prn" ] && fail "an interrupted job reached the printer"
+ended ctrlc-stop
 keys "stty -g >$work/stty-after" Enter
 for _ in $(seq 100); do [ -s "$work/stty-after" ] && break; sleep 0.1; done
 cmp -s "$work/stty-before" "$work/stty-after" || fail "terminal settings changed"
 [ "$(tm display -p -t t '#{alternate_on} #{cursor_flag}')" = "0 1" ] || fail "alternate screen or hidden cursor left"
 keys 'echo usable-$((6 * 7))' Enter
-wait_for "usable-42" || fail "the shell does not answer after Ctrl-C"
+wait_for "usable-42"
 
 # Scripted answers and the person at the terminal exclude each other.
 keys "$(printf '%q --interactive --answer %q %q' "$host" "IP Address: OK" "$sample") 2>$work/both.err; echo \$? >$work/both.rc" Enter
-ended both 1
-grep -q "exclude each other" "$work/both.err" || fail "--interactive with --answer"
+ended both
 
-# The password never appears on the screen.
 [ -s "$screens" ] || fail "no screens captured"
 for p in letmein s3cret s3cretXY nope; do grep -qF -- "$p" "$screens" && fail "the password '$p' was on the screen"; done
+sed -i -e "s/${net//./\\.}/NET./g" -e "s|$work|WORK|g" -e "s|$sample|SAMPLE|g" "$out"
+[ -z "${UPDATE_GOLDEN:-}" ] || cp "$out" "$golden"
+diff -u "$golden" "$out" || fail "the transcript differs from $golden"
 echo "terminal user: $(grep -c '' "$screens") pane lines checked, $failures failure(s)"
 [ $failures = 0 ]
