@@ -9,6 +9,7 @@
 #include "scripted_user.h"
 #include "store_support.h"
 #include "tempfile.h"
+#include "transcript.h"
 #include "umpd.h"
 
 #include <gtest/gtest.h>
@@ -74,17 +75,6 @@ std::string Named(const std::string& address)
     for (const auto& server : SERVERS)
         if (Address(server.first) == address) return server.first;
     return address == UNREACHABLE ? "unreachable" : address == SCRIPTED ? "scripted" : address;
-}
-
-// Compares a transcript with tests/golden/`file`, whose lines gtest shows
-// where they differ. UPDATE_GOLDEN=1 writes it instead, to be checked by hand.
-void ExpectGolden(const std::string& file, const std::string& text)
-{
-    const std::string path = std::string(GOLDEN_DIR) + "/" + file;
-    if (getenv("UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary) << text;
-    std::string golden = ReadWholeFile(HostFilePath(path));
-    golden.erase(std::remove(golden.begin(), golden.end(), '\r'), golden.end());
-    EXPECT_EQ(golden, text);
 }
 
 // The library's module stands where the loader would put it: its resources
