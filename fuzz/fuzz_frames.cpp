@@ -1,7 +1,8 @@
 // fuzz_frames: parses the input as the reference print server reads a request on its secure-access port (the 8-byte
 // header, the body it announces, the body's fields). Checks that a frame that parses is reproduced byte for byte by
-// encoding its fields again, both by hand and by the library's frame writer (WritePralixConField); that an identity
-// line splits into parts that join back into it; and that a decoded password has one character per digit pair.
+// encoding its fields again, both by hand and by the library's frame writer (WritePralixConField, also right after a
+// frame it dropped); that an identity line splits into parts that join back into it; and that a decoded password has
+// one character per digit pair.
 #include "fuzz_check.h"
 #include "printserver_frames.h"
 #include "spdll_framing.h"
@@ -24,10 +25,13 @@ std::string EncodeFrame(const std::vector<std::string>& fields)
     return frame + body;
 }
 
-// The same frame from the library's writer, in its own buffer of the size it builds frames in.
+// The same frame from the library's writer, in its own buffer of the size it builds frames in, after a frame it had
+// to drop (the fields, then one too long): the next frame starts afresh.
 std::string WriterFrame(const std::vector<std::string>& fields)
 {
     std::unique_ptr<unsigned char[]> buf(new unsigned char[FRAME_BUFFER_SIZE]);
+    for (const std::string& f : fields) WritePralixConField(f.data(), buf.get(), static_cast<int16_t>(f.size()), 0);
+    if (WritePralixConField(buf.get(), buf.get(), FRAME_BODY_MAX, 0) != -1) Fail("a field too long was taken");
     int16_t length = -1;
     for (size_t i = 0; i < fields.size(); i++) {
         length = WritePralixConField(fields[i].data(), buf.get(), static_cast<int16_t>(fields[i].size()), i + 1 == fields.size());

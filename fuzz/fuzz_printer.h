@@ -9,8 +9,7 @@ struct FuzzPrinter {
     std::string portPath;  // the port's file
 };
 
-// Adds the printer "umpd-fuzz-TAG-PID" of `driver` on the port /dev/shm/umpd-fuzz-TAG-PID.prn. Binds the hooks to
-// winspool.drv, whose handles these are.
+// Adds the printer umpd-fuzz-TAG-PID of `driver`, port /dev/shm/umpd-fuzz-TAG-PID.prn; binds the hooks to winspool.drv.
 FuzzPrinter SetUpPrinter(const char* tag, const WString& driver);
 
 // Starts a RAW job named "fuzz.ps"; returns its id.

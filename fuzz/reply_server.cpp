@@ -83,11 +83,8 @@ bool TakeReply(const unsigned char* header, size_t got, Reply* reply)
     }
     if (!gState.active) return false;
     ServedRun& served = gState.served;
-    if (got == 0) {
-        served.probes++;
-        return false;
-    }
-    served.requests++;
+    (got == 0 ? served.probes : served.requests)++;
+    if (got == 0) return false;
     served.mostWithoutConfirm = std::max(served.mostWithoutConfirm, ++gState.sinceConfirm);
     if (gState.next >= gState.replies.size()) return false;
     *reply = gState.replies[gState.next++];
