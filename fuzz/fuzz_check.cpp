@@ -17,11 +17,4 @@ void Fail(const char* format, ...)
     abort();
 }
 
-size_t FirstDifference(const std::string& a, const std::string& b)
-{
-    size_t i = 0;
-    while (i < a.size() && i < b.size() && a[i] == b[i]) i++;
-    return i;
-}
-
 std::string ProcessTag() { return std::to_string(getpid()); }

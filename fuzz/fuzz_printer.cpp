@@ -4,6 +4,8 @@
 #include <winspool.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 FuzzPrinter SetUpPrinter(const char* tag, const WString& driver)
 {
@@ -31,12 +33,9 @@ DWORD StartFuzzJob(const FuzzPrinter& printer)
 std::string EndFuzzJob(const FuzzPrinter& printer)
 {
     if (!EndDocPrinter(printer.handle)) Fail("EndDocPrinter failed: %u", static_cast<unsigned>(GetLastError()));
-    std::string data;
-    FILE* f = fopen(printer.portPath.c_str(), "rb");
-    if (!f) Fail("the port's file %s cannot be read", printer.portPath.c_str());
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
-    fclose(f);
+    std::ifstream port(printer.portPath, std::ios::binary);
+    if (!port) Fail("the port's file %s cannot be read", printer.portPath.c_str());
+    std::string data((std::istreambuf_iterator<char>(port)), std::istreambuf_iterator<char>());
     remove(printer.portPath.c_str());
     return data;
 }

@@ -1,21 +1,15 @@
-// A printer of the stand-in spooler whose port is a file in /dev/shm, for
-// the fuzzers that print.
+// A printer of the stand-in spooler whose port is a file in /dev/shm, for the fuzzers that print.
 #pragma once
 
 #include "fuzz_check.h"
 #include "hostglue.h"
-
-#include <cstddef>
-#include <string>
 
 struct FuzzPrinter {
     HANDLE handle;         // OpenPrinterW's handle: the one the hooks get
     std::string portPath;  // the port's file
 };
 
-// Adds the printer "umpd-fuzz-TAG-PID" of `driver` on the port
-// /dev/shm/umpd-fuzz-TAG-PID.prn. Binds the hooks to winspool.drv, whose
-// handles these are.
+// Adds the printer umpd-fuzz-TAG-PID of `driver`, port /dev/shm/umpd-fuzz-TAG-PID.prn; binds the hooks to winspool.drv.
 FuzzPrinter SetUpPrinter(const char* tag, const WString& driver);
 
 // Starts a RAW job named "fuzz.ps"; returns its id.

@@ -1,19 +1,12 @@
-// fuzz_splice: reads a PostScript job and a way to cut it into buffers (the
-// input's first 5 bytes: a PRNG seed and the largest buffer; the rest is the
-// job) and streams it through DrvSplStartDoc, DrvSplWritePrinter, DrvSplEndDoc
-// and DrvSplClose on a printer of the stand-in spooler. Checks that each data
-// call takes its whole buffer and that the port receives the job with the
-// ticket block inserted exactly once, just before the first complete
-// "%%EndComments" of the whole job, or the job unchanged when it has none.
+// fuzz_splice: streams a PostScript job through DrvSplStartDoc, DrvSplWritePrinter, DrvSplEndDoc and DrvSplClose,
+// cut into buffers of random sizes. Checks that each data call takes its whole buffer and that the port receives the
+// job with the ticket inserted exactly once, just before the first complete "%%EndComments", or the job unchanged
+// when it has none. Input: a PRNG seed (4 bytes) and the largest buffer (1 byte), then the job.
 #include "fakes.h"
 #include "fuzz_printer.h"
 #include "umpd.h"
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-#include <string>
 
 namespace {
 
@@ -24,43 +17,18 @@ const char TICKET[] = "%%PRALIX: Spool Delete\r\n%%PRALIX: Duplex off\r\n";
 
 FuzzPrinter gPrinter;
 
-// Buffer sizes from 0 to `largest` (0: the whole job in one buffer).
-struct Chunker {
-    uint32_t state;
-    size_t largest;
-    int zeroWrites;
-};
-
-Chunker MakeChunker(const uint8_t* header)
+// Writes the job in buffers of pseudo-random sizes from 0 to `largest` (0: the whole job in one), each on the heap at
+// its exact size, so that a read past it is caught.
+void WriteJob(HANDLE driver, const std::string& job, uint32_t state, size_t largest)
 {
-    uint32_t seed = uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 | uint32_t(header[3]) << 24;
-    uint8_t b = header[4];
-    size_t largest = b < 128 ? b : size_t(b - 127) * 32;  // up to 4096
-    return Chunker{seed | 1, largest, 0};
-}
-
-size_t NextChunk(Chunker* c, size_t left)
-{
-    if (c->largest == 0) return left;
-    c->state ^= c->state << 13;
-    c->state ^= c->state >> 17;
-    c->state ^= c->state << 5;
-    size_t n = c->state % (c->largest + 1);
-    if (n == 0 && c->zeroWrites++ >= ZERO_WRITES_MAX) n = 1;
-    return n < left ? n : left;
-}
-
-std::string Expected(const std::string& job)
-{
-    size_t tag = job.find(TAG);
-    return tag == std::string::npos ? job : job.substr(0, tag) + TICKET + job.substr(tag);
-}
-
-// Each buffer on the heap at its exact size, so that a read past it is caught.
-void WriteJob(HANDLE driver, const std::string& job, Chunker* chunker)
-{
+    int zeroWrites = 0;
     for (size_t at = 0, calls = 0; at < job.size(); calls++) {
-        size_t n = NextChunk(chunker, job.size() - at);
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        size_t n = largest ? state % (largest + 1) : job.size() - at;
+        if (n == 0 && zeroWrites++ >= ZERO_WRITES_MAX) n = 1;
+        n = std::min(n, job.size() - at);
         std::unique_ptr<BYTE[]> buf(new BYTE[n]);
         memcpy(buf.get(), job.data() + at, n);
         DWORD written = 0xFFFFFFFF;
@@ -75,8 +43,7 @@ void WriteJob(HANDLE driver, const std::string& job, Chunker* chunker)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // UmpdSection is made ready by the fakes, as the loader would.
-    // The hooks' trace lines would drown libFuzzer's.
+    // UmpdSection is made ready by the fakes, as the loader would. The hooks' trace lines would drown libFuzzer's.
     if (!freopen("/dev/null", "w", stdout)) Fail("cannot silence standard output");
     gFakes.Reset();
     gFakes.ticket = TICKET;
@@ -87,20 +54,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < HEADER_SIZE) return -1;
-    Chunker chunker = MakeChunker(data);
-    std::string job(reinterpret_cast<const char*>(data) + HEADER_SIZE, size - HEADER_SIZE);
+    uint32_t seed;
+    memcpy(&seed, data, sizeof seed);
+    size_t largest = data[4] < 128 ? data[4] : size_t(data[4] - 127) * 32;  // up to 4096
+    std::string job = AsText(data + HEADER_SIZE, size - HEADER_SIZE);
     gFakes.log.clear();  // the fakes' log of this job's calls alone
 
     HANDLE driver = DrvSplStartDoc(gPrinter.handle, StartFuzzJob(gPrinter));
     if (!driver) Fail("DrvSplStartDoc refused the job");
-    WriteJob(driver, job, &chunker);
+    WriteJob(driver, job, seed | 1, largest);
     DrvSplEndDoc(driver);
     DrvSplClose(driver);
-    std::string out = EndFuzzJob(gPrinter), expected = Expected(job);
+    std::string out = EndFuzzJob(gPrinter);
 
+    size_t tag = job.find(TAG);
+    std::string expected = tag == std::string::npos ? job : job.substr(0, tag) + TICKET + job.substr(tag);
     int inserted = 0;
-    for (size_t at = gFakes.log.find("ticket"); at != std::string::npos; at = gFakes.log.find("ticket", at + 1)) inserted++;
-    if (inserted != (job.find(TAG) != std::string::npos ? 1 : 0))
+    for (size_t at = gFakes.log.find("ticket"); at != std::string::npos; at = gFakes.log.find("ticket", at + 1))
+        inserted++;
+    if (inserted != (tag != std::string::npos ? 1 : 0))
         Fail("%d tickets written into a job of %zu bytes", inserted, job.size());
     if (out != expected)
         Fail("the port received %zu bytes, %zu expected; first difference at %zu", out.size(), expected.size(),

@@ -1,13 +1,8 @@
-// fuzz_store: reads the stored "User Info" value of a driver (the input, any
-// size, any bytes), writes it to the registry as the option store keeps it,
-// and has AddPralixOptions write the job ticket from it onto a printer whose
-// port is a file. Checks that every line of the block ends with CR LF, holds
-// no other CR or LF and fits 255 bytes; that each is the guard line (first,
-// and only when a SecurePassword line follows) or a "%%PRALIX: " line; that
-// the identity lines appear once each and the passwords decode to the stored
-// ones; and that the store afterwards holds the record that was loaded with
-// its comment's line breaks made spaces and both passwords emptied, or, when
-// the value was no record, the value itself untouched.
+// fuzz_store: stores the input as a driver's "User Info" value and has AddPralixOptions write the job ticket from it.
+// Checks that every line of the block ends with CR LF, holds no other CR or LF and fits 255 bytes; that each is the
+// guard line (first, and only when a SecurePassword line follows) or a "%%PRALIX: " line; that the identity lines
+// appear once each and the passwords decode to the stored ones; and that the store then holds the record loaded with
+// its comment's line breaks made spaces and both passwords emptied, or a value that is no record untouched.
 #include "charconversions.h"
 #include "fuzz_printer.h"
 #include "printserver_frames.h"
@@ -15,11 +10,7 @@
 
 #include <standin.h>
 
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -29,20 +20,14 @@ const size_t LINE_MAX = 255;  // with its CR LF
 const char* const IDENTITY_KEYS[] = {"DocOwner ", "Password ", "AccountNumber ", "DocComment "};
 
 FuzzPrinter gPrinter;
-WString gDriver, gKeyPath;
+WString gKeyPath;
 HKEY gKey = nullptr;
 
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, strlen(prefix), prefix) == 0; }
 
 void DeleteKey() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, gKeyPath.c_str()); }
 
-void WriteValue(const uint8_t* data, size_t size)
-{
-    if (RegSetValueExW(gKey, TEXT("User Info"), 0, REG_BINARY, data, static_cast<DWORD>(size)) != ERROR_SUCCESS)
-        Fail("the value of %zu bytes could not be stored", size);
-}
-
-std::vector<BYTE> ReadValue()
+std::string ReadValue()
 {
     DWORD size = 0, type = 0;
     RegQueryValueExW(gKey, TEXT("User Info"), nullptr, &type, nullptr, &size);
@@ -50,103 +35,68 @@ std::vector<BYTE> ReadValue()
     size = static_cast<DWORD>(value.size());
     if (RegQueryValueExW(gKey, TEXT("User Info"), nullptr, &type, value.data(), &size) != ERROR_SUCCESS)
         Fail("the stored value cannot be read back");
-    value.resize(size);
-    return value;
+    return AsText(value.data(), size);
 }
 
-// The record the ticket writer loads, as the store defines it.
-_OEM_PRIVDEVMODE LoadedRecord(const uint8_t* data, size_t size)
+// The record the ticket writer loads: the value when it is a record, else the defaults. Returns whether it is one.
+bool LoadRecord(const std::string& value, _OEM_PRIVDEVMODE* o)
 {
-    _OEM_PRIVDEVMODE o;
-    memset(&o, 0, sizeof o);
-    if (size == sizeof o) memcpy(&o, data, sizeof o);
-    if (size != sizeof o || o.initialized != OPTIONS_VALID) {
-        memset(&o, 0, sizeof o);
-        SetDefaultPralixOptions(&o);
-    }
-    return o;
+    memset(o, 0, sizeof *o);
+    if (value.size() == sizeof *o) memcpy(o, value.data(), sizeof *o);
+    if (value.size() == sizeof *o && o->initialized == OPTIONS_VALID) return true;
+    memset(o, 0, sizeof *o);
+    SetDefaultPralixOptions(o);
+    return false;
 }
 
-// What the store must hold after the ticket: the record loaded, its comment's
-// line breaks as spaces, both passwords emptied.
-_OEM_PRIVDEVMODE ExpectedStore(_OEM_PRIVDEVMODE o)
-{
-    for (size_t i = 0; i < sizeof o.docComment / sizeof(WCHAR) && o.docComment[i]; i++)
-        if (o.docComment[i] == '\r' || o.docComment[i] == '\n') o.docComment[i] = ' ';
-    o.password[0] = o.securePassword[0] = 0;
-    return o;
-}
-
-// The password as the ticket carries it, before its encoding.
+// An option's password, as stored before its encoding, against the digits the ticket carries.
 template <size_t N>
-std::string NarrowPassword(const WCHAR (&field)[N])
+void CheckPassword(const std::string& option, const char* key, const WCHAR (&stored)[N])
 {
     char text[128];
-    tchar2char(text, field);
-    return std::string(text, strnlen(text, 63));
-}
-
-// in: the block; out: its lines without CR LF. Aborts on a malformed line.
-std::vector<std::string> SplitBlock(const std::string& block)
-{
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < block.size();) {
-        size_t lf = block.find('\n', at);
-        if (lf == std::string::npos) Fail("the block's last line (at %zu) has no LF", at);
-        if (lf == at || block[lf - 1] != '\r') Fail("line %zu ends with LF without CR", lines.size());
-        std::string line = block.substr(at, lf - 1 - at);
-        if (line.find_first_of("\r\n") != std::string::npos) Fail("line %zu holds a CR or LF", lines.size());
-        if (line.size() + 2 > LINE_MAX) Fail("line %zu has %zu bytes with its CR LF", lines.size(), line.size() + 2);
-        lines.push_back(line);
-        at = lf + 1;
-    }
-    return lines;
-}
-
-void CheckPassword(const std::string& line, const std::string& key, const std::string& stored)
-{
-    std::string digits = line.substr(strlen(OPTION) + key.size());
-    std::string decoded = DecodePassword(digits);
-    if (digits.size() % 2 != 0 || decoded != stored)
-        Fail("the %sline carries \"%s\", which does not decode to the stored password", key.c_str(), digits.c_str());
+    tchar2char(text, stored);
+    std::string digits = option.substr(strlen(key));
+    if (digits.size() % 2 != 0 || DecodePassword(digits) != std::string(text, strnlen(text, 63)))
+        Fail("the %sline carries \"%s\", which does not decode to the stored password", key, digits.c_str());
 }
 
 void CheckBlock(const std::string& block, const _OEM_PRIVDEVMODE& loaded)
 {
-    std::vector<std::string> lines = SplitBlock(block);
-    if (lines.empty()) Fail("no ticket was written");
-    bool guard = lines[0] == GUARD_LINE;
+    if (block.empty()) Fail("no ticket was written");
+    bool guard = false;
     int secure = 0, identity[4] = {};
-    for (size_t i = guard ? 1 : 0; i < lines.size(); i++) {
-        const std::string& line = lines[i];
+    for (size_t at = 0, i = 0, lf; at < block.size(); at = lf + 1, i++) {
+        lf = block.find('\n', at);
+        if (lf == std::string::npos) Fail("the block's last line (at %zu) has no LF", at);
+        if (lf == at || block[lf - 1] != '\r') Fail("line %zu ends with LF without CR", i);
+        std::string line = block.substr(at, lf - 1 - at);
+        if (line.find('\r') != std::string::npos) Fail("line %zu holds a CR", i);
+        if (line.size() + 2 > LINE_MAX) Fail("line %zu has %zu bytes with its CR LF", i, line.size() + 2);
+        if (i == 0) guard = line == GUARD_LINE;
+        if (i == 0 && guard) continue;
         if (!StartsWith(line, OPTION)) Fail("line %zu is neither the guard line nor an option: %s", i, line.c_str());
-        for (int k = 0; k < 4; k++) identity[k] += StartsWith(line, OPTION + std::string(IDENTITY_KEYS[k]));
-        if (StartsWith(line, std::string(OPTION) + "Password ")) CheckPassword(line, "Password ", NarrowPassword(loaded.password));
-        if (StartsWith(line, std::string(OPTION) + "SecurePassword ")) {
-            secure++;
-            CheckPassword(line, "SecurePassword ", NarrowPassword(loaded.securePassword));
-        }
+        std::string option = line.substr(strlen(OPTION));
+        for (int k = 0; k < 4; k++) identity[k] += StartsWith(option, IDENTITY_KEYS[k]);
+        if (StartsWith(option, "Password ")) CheckPassword(option, "Password ", loaded.password);
+        if (StartsWith(option, "SecurePassword ")) CheckPassword(option, "SecurePassword ", loaded.securePassword);
+        secure += StartsWith(option, "SecurePassword ");
     }
     for (int k = 0; k < 4; k++)
         if (identity[k] != 1) Fail("%d %slines", identity[k], IDENTITY_KEYS[k]);
     if (secure > 1 || guard != (secure == 1)) Fail("guard line %s, %d SecurePassword lines", guard ? "present" : "absent", secure);
 }
 
-void CheckStore(const _OEM_PRIVDEVMODE& loaded, const uint8_t* data, size_t size)
+// The store after the ticket: the record loaded, its comment's line breaks as spaces, both passwords emptied.
+void CheckStore(_OEM_PRIVDEVMODE expected, const std::string& value, bool isRecord)
 {
-    _OEM_PRIVDEVMODE expected = ExpectedStore(loaded);
-    std::vector<BYTE> stored = ReadValue();
-    int16_t mark = 0;
-    if (size >= sizeof mark) memcpy(&mark, data, sizeof mark);
-    bool isRecord = size == sizeof expected && mark == OPTIONS_VALID;
-    if (!isRecord) {
-        if (stored != std::vector<BYTE>(data, data + size)) Fail("a value that is no record was written over");
-        return;
-    }
-    if (stored.size() != sizeof expected) Fail("the store holds %zu bytes after the ticket", stored.size());
-    const BYTE* e = reinterpret_cast<const BYTE*>(&expected);
-    for (size_t i = 0; i < sizeof expected; i++)
-        if (stored[i] != e[i]) Fail("the store after the ticket differs from the record loaded at byte %zu", i);
+    std::string stored = ReadValue();
+    if (!isRecord && stored != value) Fail("a value that is no record was written over");
+    for (size_t i = 0; i < sizeof expected.docComment / sizeof(WCHAR) && expected.docComment[i]; i++)
+        if (expected.docComment[i] == '\r' || expected.docComment[i] == '\n') expected.docComment[i] = ' ';
+    expected.password[0] = expected.securePassword[0] = 0;
+    if (isRecord && stored != AsText(&expected, sizeof expected))
+        Fail("the store of %zu bytes after the ticket differs from the record loaded at byte %zu", stored.size(),
+             FirstDifference(stored, AsText(&expected, sizeof expected)));
 }
 
 }  // namespace
@@ -156,24 +106,26 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     DllEntryPoint(nullptr, DLL_PROCESS_ATTACH, nullptr);  // as the loader would: the locks
     setenv("XDG_RUNTIME_DIR", "/dev/shm", 1);
     StandinSetRegistryRoot("/dev/shm/umpd-fuzz-registry");
-    gDriver = HostWiden(("umpd-fuzz-" + ProcessTag()).c_str());
-    gKeyPath = TEXT("SYSTEM\\Printers\\") + gDriver;
+    WString driver = HostWiden(("umpd-fuzz-" + ProcessTag()).c_str());
+    gKeyPath = TEXT("SYSTEM\\Printers\\") + driver;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, gKeyPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
                         &gKey, nullptr) != ERROR_SUCCESS)
         Fail("the driver's key cannot be created");
     atexit(DeleteKey);
-    gPrinter = SetUpPrinter("store", gDriver);
+    gPrinter = SetUpPrinter("store", driver);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    WriteValue(data, size);
+    if (RegSetValueExW(gKey, TEXT("User Info"), 0, REG_BINARY, data, static_cast<DWORD>(size)) != ERROR_SUCCESS)
+        Fail("the value of %zu bytes could not be stored", size);
     StartFuzzJob(gPrinter);
     if (!AddPralixOptions(gPrinter.handle)) Fail("a line of the ticket did not reach the spooler");
-    std::string block = EndFuzzJob(gPrinter);
-    _OEM_PRIVDEVMODE loaded = LoadedRecord(data, size);
+    std::string block = EndFuzzJob(gPrinter), value = AsText(data, size);
+    _OEM_PRIVDEVMODE loaded;
+    bool isRecord = LoadRecord(value, &loaded);
     CheckBlock(block, loaded);
-    CheckStore(loaded, data, size);
+    CheckStore(loaded, value, isRecord);
     return 0;
 }

@@ -1,12 +1,8 @@
-// fuzz_text: reads an operation, a code page, a destination size and a source
-// text (header of 3 bytes, then the text) and runs one of char2tchar,
-// tchar2char, CopyNarrow or EncryptUserPassword on heap buffers of exactly the
-// sizes passed, so that a write or read past either is caught. Checks that the
-// result is terminated within its size, that a conversion gives the whole
-// text when it fits and otherwise the longest run of whole characters that
-// fits, that nothing is written for a null source, and that an encoded
-// password is two base-23 digits per character, as many as fit, and decodes
-// (as the print server decodes it) to the password.
+// fuzz_text: runs char2tchar, tchar2char, CopyNarrow (also in place) or EncryptUserPassword on heap buffers of exactly
+// the sizes passed. Checks that the result is terminated within its size and is the whole text when it fits, else its
+// longest run of whole characters that does; that nothing is written for a null source; and that a password encodes
+// as two base-23 digits per character, as many as fit, that decode (as the print server decodes them) to it.
+// Input: a byte of operation, code page and flags, two of the destination's size, then the text.
 #include "charconversions.h"
 #include "fuzz_check.h"
 #include "printserver_frames.h"
@@ -14,18 +10,10 @@
 
 #include <standin.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
-
 namespace {
 
 const size_t HEADER_SIZE = 3;
 const UINT CODE_PAGES[] = {1252, CP_UTF8, 932, 936};
-const size_t MAX_CHAR_BYTES = 4;
 
 enum Operation { TO_WIDE, TO_NARROW, COPY_NARROW, ENCRYPT };
 
@@ -36,15 +24,6 @@ struct Request {
     size_t outSize;   // the destination's size in its units
     std::string text;
 };
-
-Request ReadRequest(const uint8_t* data, size_t size)
-{
-    uint8_t b = data[0];
-    StandinSetAnsiCodePage(CODE_PAGES[(b >> 2) & 3]);
-    return Request{static_cast<Operation>(b & 3), (b & 0x10) != 0, (b & 0x20) != 0,
-                   size_t(data[1]) | size_t(data[2] & 3) << 8,
-                   std::string(reinterpret_cast<const char*>(data) + HEADER_SIZE, size - HEADER_SIZE)};
-}
 
 // The platform's own conversion of a whole text; empty when it fails.
 std::u16string Convert(const std::string& s, DWORD flags = 0)
@@ -63,12 +42,11 @@ std::string Convert(const std::u16string& s)
     return out;
 }
 
-// A text's characters as the conversions cut it: narrow, the shortest run of
-// at most 4 bytes that is one valid character, else a single byte; wide, a
-// surrogate pair, else one unit.
+// A text's characters as the functions cut it: narrow, the shortest run of at most 4 bytes that is one valid
+// character, else a single byte; wide, a surrogate pair, else one unit.
 size_t CharacterAt(const std::string& text, size_t at)
 {
-    for (size_t n = 1; n <= MAX_CHAR_BYTES && n <= text.size() - at; n++)
+    for (size_t n = 1; n <= 4 && n <= text.size() - at; n++)
         if (!Convert(text.substr(at, n), MB_ERR_INVALID_CHARS).empty()) return n;
     return 1;
 }
@@ -77,13 +55,6 @@ size_t CharacterAt(const std::u16string& text, size_t at)
 {
     bool pair = text.size() - at >= 2 && (text[at] & 0xFC00) == 0xD800 && (text[at + 1] & 0xFC00) == 0xDC00;
     return pair ? 2 : 1;
-}
-
-// The text up to its first null.
-template <typename Unit>
-std::basic_string<Unit> UpToNull(const std::basic_string<Unit>& text)
-{
-    return text.substr(0, std::find(text.begin(), text.end(), Unit(0)) - text.begin());
 }
 
 // The source as a heap block of its exact size: the text, with a null after it when terminated.
@@ -96,17 +67,29 @@ std::unique_ptr<Unit[]> SourceBlock(const std::basic_string<Unit>& text, bool te
     return block;
 }
 
-// The terminated result within size units; aborts when there is none.
-template <typename Unit>
-std::basic_string<Unit> Result(const Unit* out, size_t size, const char* what)
+// Checks the result in `out` against the text up to its null, converted: all of it when it fits in the destination
+// with its terminator, else its longest run of whole characters that does.
+template <typename To, typename From, typename Converter>
+void CheckFit(const To* out, size_t outSize, const std::basic_string<From>& text, const char* name, Converter convert)
 {
-    size_t n = std::find(out, out + size, Unit(0)) - out;
-    if (n == size) Fail("%s: no terminator within the destination's %zu units", what, size);
-    return std::basic_string<Unit>(out, n);
+    size_t length = std::find(out, out + outSize, To(0)) - out;
+    if (length == outSize) Fail("%s: no terminator within the destination's %zu units", name, outSize);
+    std::basic_string<From> source = text.substr(0, std::find(text.begin(), text.end(), From(0)) - text.begin());
+    std::basic_string<To> got(out, length), expected = convert(source);
+    if (expected.empty() || expected.size() >= outSize) {
+        expected.clear();
+        for (size_t at = 0, n; at < source.size(); at += n) {
+            n = CharacterAt(source, at);
+            std::basic_string<To> units = convert(source.substr(at, n));
+            if (units.empty() || expected.size() + units.size() >= outSize) break;
+            expected += units;
+        }
+    }
+    if (got != expected)
+        Fail("%s of %zu units into %zu gave %zu units, %zu expected", name, source.size(), outSize, got.size(),
+             expected.size());
 }
 
-// A conversion either way: the whole text when it fits in `room` units, else
-// its longest run of whole characters that does.
 template <typename To, typename From>
 void CheckConversion(const Request& r, const std::basic_string<From>& text, const char* name,
                      void (*convert)(To*, size_t, const From*, size_t))
@@ -116,27 +99,10 @@ void CheckConversion(const Request& r, const std::basic_string<From>& text, cons
     std::unique_ptr<To[]> out(new To[r.outSize]);
     std::fill(out.get(), out.get() + r.outSize, sentinel);
     convert(out.get(), r.outSize, r.variant ? nullptr : src.get(), r.terminated ? CONVERT_UNBOUNDED : text.size());
-    if (r.outSize == 0) return;
-    if (r.variant) {
-        if (size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
-            Fail("%s wrote into its destination for a null source", name);
-        return;
-    }
-    std::basic_string<To> got = Result(out.get(), r.outSize, name), expected = Convert(UpToNull(text));
-    std::basic_string<From> source = UpToNull(text);
-    size_t room = r.outSize - 1;
-    if (expected.empty() || expected.size() > room) {
-        expected.clear();
-        for (size_t at = 0, n; at < source.size(); at += n) {
-            n = CharacterAt(source, at);
-            std::basic_string<To> units = Convert(source.substr(at, n));
-            if (units.empty() || expected.size() + units.size() > room) break;
-            expected += units;
-        }
-    }
-    if (got != expected)
-        Fail("%s of %zu units into %zu gave %zu units, %zu expected", name, source.size(), r.outSize, got.size(),
-             expected.size());
+    if (r.outSize > 0 && !r.variant)
+        CheckFit(out.get(), r.outSize, text, name, [](const std::basic_string<From>& s) { return Convert(s); });
+    if (r.outSize > 0 && r.variant && size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
+        Fail("%s wrote into its destination for a null source", name);
 }
 
 std::u16string WideText(const std::string& bytes)
@@ -149,29 +115,19 @@ std::u16string WideText(const std::string& bytes)
 void CheckCopyNarrow(const Request& r)
 {
     std::string text = r.text;
-    std::unique_ptr<char[]> out(new char[r.outSize]), src;
-    if (r.outSize == 0) {
-        CopyNarrow(out.get(), 0, text.c_str());
-        return;
-    }
+    std::unique_ptr<char[]> out(new char[r.outSize]), src = SourceBlock(text, r.terminated);
+    const char* from = src.get();
     memset(out.get(), 0xA5, r.outSize);
-    const char* from = out.get();  // in place: the source is the destination's own text
-    if (r.variant) {
+    if (r.variant && r.outSize > 0) {  // in place: the source is the destination's own text
         text.resize(std::min(text.size(), r.outSize - (r.terminated ? 1 : 0)));
         memcpy(out.get(), text.data(), text.size());
         if (r.terminated) out[text.size()] = 0;
-    } else {
-        src = SourceBlock(text, r.terminated);
-        from = src.get();
+        from = out.get();
     }
     CopyNarrow(out.get(), r.outSize, from, r.terminated ? CONVERT_UNBOUNDED : text.size());
-    std::string got = Result(out.get(), r.outSize, "CopyNarrow"), expected;
-    text = UpToNull(text);
-    for (size_t at = 0, n; at < text.size() && expected.size() + (n = CharacterAt(text, at)) < r.outSize; at += n)
-        expected += text.substr(at, n);
-    if (got != expected)
-        Fail("CopyNarrow of %zu bytes into %zu%s gave %zu bytes, %zu expected", text.size(), r.outSize,
-             r.variant ? " in place" : "", got.size(), expected.size());
+    if (r.outSize > 0)
+        CheckFit(out.get(), r.outSize, text, r.variant ? "CopyNarrow in place" : "CopyNarrow",
+                 [](const std::string& s) { return s; });
 }
 
 void CheckEncrypt(const Request& r)
@@ -185,7 +141,8 @@ void CheckEncrypt(const Request& r)
     memcpy(buf.get(), r.text.data(), std::min(r.text.size(), r.outSize - 1));
     std::string password(buf.get());
     EncryptUserPassword(buf.get(), r.outSize);
-    std::string got = Result(buf.get(), r.outSize, "EncryptUserPassword");
+    std::string got(buf.get(), strnlen(buf.get(), r.outSize));
+    if (got.size() == r.outSize) Fail("EncryptUserPassword: no terminator within its %zu bytes", r.outSize);
     size_t room = (std::min<size_t>(r.outSize, 256) - 1) / 2, n = std::min(password.size(), room);
     if (got.size() != 2 * n) Fail("%zu characters in %zu bytes encoded as %zu digits", password.size(), r.outSize, got.size());
     if (got.find_first_not_of("0123456789ABCDEFGHIJKLM") != std::string::npos) Fail("the encoding holds a byte out of base 23");
@@ -197,7 +154,9 @@ void CheckEncrypt(const Request& r)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < HEADER_SIZE) return -1;
-    Request r = ReadRequest(data, size);
+    StandinSetAnsiCodePage(CODE_PAGES[(data[0] >> 2) & 3]);
+    Request r{static_cast<Operation>(data[0] & 3), (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
+              size_t(data[1]) | size_t(data[2] & 3) << 8, AsText(data + HEADER_SIZE, size - HEADER_SIZE)};
     switch (r.op) {
     case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar); break;
     case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char); break;

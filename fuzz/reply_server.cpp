@@ -1,10 +1,8 @@
 #include "reply_server.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,9 +17,12 @@
 
 namespace {
 
-const int IO_WAIT_MS = 1000;       // each wait for a request's bytes, or to send
-const int SILENT_MAX_MS = 2000;    // a silent end waits this long at most for the client's close
-const int FENCE_WAIT_MS = 10000;   // the longest the end of a run may wait for the server
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const int IO_WAIT_MS = 1000;      // each wait for a request's bytes, or to send
+const int SILENT_MAX_MS = 2000;   // a silent end waits this long at most for the client's close
+const int FENCE_WAIT_MS = 10000;  // the longest the end of a run may wait for the server
 const size_t BODY_MAX = 1016;
 const char FENCE[8] = {'F', 'E', 'N', 'C', 'E', 0, 0, 0};  // no request starts so
 
@@ -37,11 +38,7 @@ struct ServerState {
     sockaddr_in address;
 };
 
-ServerState& State()
-{
-    static ServerState* s = new ServerState;  // its thread outlives every destructor
-    return *s;
-}
+ServerState& gState = *new ServerState;  // never destroyed: its thread outlives every destructor
 
 bool Wait(int fd, short events, int ms)
 {
@@ -52,11 +49,8 @@ bool Wait(int fd, short events, int ms)
 size_t ReadUpTo(int fd, unsigned char* out, size_t n)
 {
     size_t got = 0;
-    while (got < n && Wait(fd, POLLIN, IO_WAIT_MS)) {
-        ssize_t r = recv(fd, out + got, n - got, 0);
-        if (r <= 0) break;
+    for (ssize_t r; got < n && Wait(fd, POLLIN, IO_WAIT_MS) && (r = recv(fd, out + got, n - got, 0)) > 0;)
         got += static_cast<size_t>(r);
-    }
     return got;
 }
 
@@ -72,93 +66,61 @@ void SendReply(int fd, const Reply& reply)
 // Reads until the client closes, bounded.
 void AwaitClose(int fd)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SILENT_MAX_MS);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        char scratch[256];
-        if (left.count() <= 0 || !Wait(fd, POLLIN, static_cast<int>(left.count())) ||
-            recv(fd, scratch, sizeof scratch, 0) <= 0)
-            return;
+    auto deadline = Clock::now() + milliseconds(SILENT_MAX_MS);
+    char scratch[256];
+    for (int left = SILENT_MAX_MS; left > 0 && Wait(fd, POLLIN, left) && recv(fd, scratch, sizeof scratch, 0) > 0;)
+        left = static_cast<int>(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count());
+}
+
+// Counts the connection that sent `got` header bytes and takes its reply; false when it gets none.
+bool TakeReply(const unsigned char* header, size_t got, Reply* reply)
+{
+    std::lock_guard<std::mutex> guard(gState.lock);
+    if (got == sizeof FENCE && memcmp(header, FENCE, sizeof FENCE) == 0) {
+        gState.active = false;
+        gState.fenceSeen = true;
+        gState.fenced.notify_all();
     }
-}
-
-void Reset(int fd)
-{
-    linger l{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-}
-
-// Takes the run's next reply for a request; false when there is none.
-bool TakeReply(Reply* reply)
-{
-    ServerState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (!s.active) return false;
-    s.served.requests++;
-    s.served.mostWithoutConfirm = std::max(s.served.mostWithoutConfirm, ++s.sinceConfirm);
-    if (s.next >= s.replies.size()) return false;
-    *reply = s.replies[s.next++];
-    s.served.codes.push_back(reply->bytes.substr(0, 3));
+    if (!gState.active) return false;
+    ServedRun& served = gState.served;
+    (got == 0 ? served.probes : served.requests)++;
+    if (got == 0) return false;
+    served.mostWithoutConfirm = std::max(served.mostWithoutConfirm, ++gState.sinceConfirm);
+    if (gState.next >= gState.replies.size()) return false;
+    *reply = gState.replies[gState.next++];
+    served.codes.push_back(reply->bytes.substr(0, 3));
     return true;
 }
 
 void Serve(int fd)
 {
-    ServerState& s = State();
-    unsigned char header[8], body[BODY_MAX];
+    unsigned char header[8] = {}, body[BODY_MAX];
     size_t got = ReadUpTo(fd, header, sizeof header);
-    if (got == sizeof header && memcmp(header, FENCE, sizeof FENCE) == 0) {
-        std::lock_guard<std::mutex> guard(s.lock);
-        s.active = false;
-        s.fenceSeen = true;
-        s.fenced.notify_all();
-        return;
-    }
-    if (got == 0) {
-        std::lock_guard<std::mutex> guard(s.lock);
-        if (s.active) s.served.probes++;
-        return;
-    }
     Reply reply;
-    if (!TakeReply(&reply)) return;
-    if (got == sizeof header && memcmp(header, "PCAC", 4) == 0) {
-        uint32_t length = uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 | uint32_t(header[6]) << 8 | header[7];
-        if (length <= BODY_MAX) ReadUpTo(fd, body, length);
-    }
+    if (!TakeReply(header, got, &reply)) return;
+    uint32_t length = uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 | uint32_t(header[6]) << 8 | header[7];
+    if (got == sizeof header && memcmp(header, "PCAC", 4) == 0 && length <= BODY_MAX) ReadUpTo(fd, body, length);
     SendReply(fd, reply);
     if (reply.end == END_SILENT) AwaitClose(fd);
-    if (reply.end == END_RESET) Reset(fd);
+    linger reset{1, 0};
+    if (reply.end == END_RESET) setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 }
 
-// libFuzzer's timer and stop signals, which would cut a wait short.
-sigset_t TimerSignals()
+// Holds libFuzzer's timer and stop signals (they would cut a wait short) off this thread; returns the mask before.
+sigset_t HoldTimerSignals()
 {
-    sigset_t set;
+    sigset_t set, saved;
     sigemptyset(&set);
     for (int sig : {SIGALRM, SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) sigaddset(&set, sig);
-    return set;
-}
-
-// Sends the fence with those signals held back.
-bool SendFence(int fd, const sockaddr_in& address)
-{
-    sigset_t timer = TimerSignals(), saved;
-    pthread_sigmask(SIG_BLOCK, &timer, &saved);
-    bool sent = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                send(fd, FENCE, sizeof FENCE, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof FENCE);
-    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    return sent;
+    pthread_sigmask(SIG_BLOCK, &set, &saved);
+    return saved;
 }
 
 void ServeForever()
 {
-    // The signals go to the fuzzing thread: here they would end a wait early.
-    sigset_t timer = TimerSignals();
-    pthread_sigmask(SIG_BLOCK, &timer, nullptr);
-    int listener = State().listener;
+    HoldTimerSignals();  // for good: they are the fuzzing thread's
     for (;;) {
-        if (!Wait(listener, POLLIN, 200)) continue;
-        int fd = accept(listener, nullptr, nullptr);
+        int fd = Wait(gState.listener, POLLIN, 200) ? accept(gState.listener, nullptr, nullptr) : -1;
         if (fd < 0) continue;
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -171,54 +133,51 @@ void ServeForever()
 
 bool StartReplyServer(const char* address, int port)
 {
-    ServerState& s = State();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    memset(&s.address, 0, sizeof s.address);
-    s.address.sin_family = AF_INET;
-    s.address.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd < 0 || inet_pton(AF_INET, address, &s.address.sin_addr) != 1 ||
-        bind(fd, reinterpret_cast<sockaddr*>(&s.address), sizeof s.address) != 0 || listen(fd, 64) != 0) {
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    s.listener = fd;
+    sockaddr_in& a = gState.address;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd < 0 || inet_pton(AF_INET, address, &a.sin_addr) != 1 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0)
+        return false;  // the fuzzer gives up
+    gState.listener = fd;
     std::thread(ServeForever).detach();
     return true;
 }
 
 void BeginRun(const std::vector<Reply>& replies)
 {
-    ServerState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.replies = replies;
-    s.next = 0;
-    s.sinceConfirm = 0;
-    s.served = ServedRun{};
-    s.active = true;
-    s.fenceSeen = false;
+    std::lock_guard<std::mutex> guard(gState.lock);
+    gState.replies = replies;
+    gState.next = 0;
+    gState.sinceConfirm = 0;
+    gState.served = ServedRun{};
+    gState.active = true;
+    gState.fenceSeen = false;
 }
 
 void UserConfirmed()
 {
-    ServerState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.sinceConfirm = 0;
+    std::lock_guard<std::mutex> guard(gState.lock);
+    gState.sinceConfirm = 0;
 }
 
-// The server takes connections in order: once it has read the fence, it has
+// The server takes connections in order: once it has read the fence (sent with libFuzzer's signals held off), it has
 // dealt with every connection the run made before it.
 bool EndRun(ServedRun* served)
 {
-    ServerState& s = State();
+    const sockaddr* address = reinterpret_cast<const sockaddr*>(&gState.address);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool sent = fd >= 0 && SendFence(fd, s.address);
-    std::unique_lock<std::mutex> guard(s.lock);
-    bool done = sent && s.fenced.wait_for(guard, std::chrono::milliseconds(FENCE_WAIT_MS), [&] { return s.fenceSeen; });
-    s.active = false;
-    *served = s.served;
-    guard.unlock();
+    sigset_t saved = HoldTimerSignals();
+    bool sent = fd >= 0 && connect(fd, address, sizeof gState.address) == 0 &&
+                send(fd, FENCE, sizeof FENCE, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof FENCE);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (fd >= 0) close(fd);
+    std::unique_lock<std::mutex> guard(gState.lock);
+    bool done = sent && gState.fenced.wait_for(guard, milliseconds(FENCE_WAIT_MS), [] { return gState.fenceSeen; });
+    gState.active = false;
+    *served = gState.served;
     return done;
 }

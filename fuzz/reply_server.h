@@ -1,19 +1,17 @@
-// The print server fuzz_replies puts the validation flow against: it answers
-// each connection that sends a request with the next reply of the run, in the
-// segments and with the ending the reply asks for. Built without coverage:
-// its timing must not count as the library's behaviour.
+// The print server fuzz_replies runs the validation flow against: it answers each request with the run's next reply,
+// in the reply's segments and with its ending. Built without coverage: its timing is not the library's behaviour.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-enum ReplyEnd { END_CLOSE, END_SILENT, END_RESET };
+enum ReplyEnd { END_CLOSE, END_SILENT, END_RESET };  // silent: until the client closes
 
 struct Reply {
     std::string bytes;
     size_t segment;  // bytes per send; 0: all at once
-    ReplyEnd end;    // after the bytes: close, stay silent until the client closes, or reset
+    ReplyEnd end;
 };
 
 // What the server saw of one run.
@@ -24,17 +22,15 @@ struct ServedRun {
     std::vector<std::string> codes;  // the first 3 bytes of each reply sent
 };
 
-// Listens on address:port and serves from a thread of its own; false when it cannot listen.
+// Serves address:port from a thread of its own; false when it cannot listen.
 bool StartReplyServer(const char* address, int port);
 
-// The replies of a run, served in order; once they have run out, each new
-// connection is closed at once.
+// Serves `replies` in order; once they have run out, each new connection is closed at once.
 void BeginRun(const std::vector<Reply>& replies);
 
 // The user confirmed a dialog: the count of requests without one starts again.
 void UserConfirmed();
 
-// Waits (bounded) until the server has dealt with every connection made so
-// far, ends the run and returns what it served; false when the server did not
-// get there in time.
+// Waits (bounded) until the server has dealt with every connection made so far, ends the run and returns what it
+// served; false when the server did not get there in time.
 bool EndRun(ServedRun* served);
