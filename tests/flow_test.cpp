@@ -80,23 +80,6 @@ HMODULE Library()
     return lib;
 }
 
-// A small job through every hook: what reached the port ("" when refused).
-std::string PrintThroughHooks(const WString& driver, const WCHAR* document)
-{
-    static const std::string job = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
-    TestPrinter printer(driver);
-    HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(document));
-    if (!h) {
-        AbortPrinter(printer.handle());
-        return "";
-    }
-    DWORD written = 0;
-    DrvSplWritePrinter(h, const_cast<char*>(job.data()), static_cast<DWORD>(job.size()), &written);
-    DrvSplEndDoc(h);
-    DrvSplClose(h);
-    return printer.EndJobAndRead();
-}
-
 // The stored fields a run may write.
 struct Seed {
     int32_t firstUse;
@@ -157,8 +140,18 @@ std::string Outcome(const Row& row, HINSTANCE resources)
     std::string page, pageSeen;
     if (row.testPage) {
         for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
-        std::thread pages([&] {
-            page = PrintThroughHooks(driver.Name(), TEXT("Test Page"));
+        std::thread pages([&] {  // a small job through every hook
+            const std::string job = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
+            TestPrinter printer(driver.Name());
+            DWORD written = 0;
+            if (HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(TEXT("Test Page")))) {
+                DrvSplWritePrinter(h, const_cast<char*>(job.data()), static_cast<DWORD>(job.size()), &written);
+                DrvSplEndDoc(h);
+                DrvSplClose(h);
+                page = printer.EndJobAndRead();
+            } else {
+                AbortPrinter(printer.handle());
+            }
             paged = true;
         });
         for (int i = 0; i < 2000 && !paged; i++) Sleep(10);

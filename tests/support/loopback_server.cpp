@@ -1,16 +1,12 @@
 #include "loopback_server.h"
 
-#include <cstring>
-
 namespace {
 
 const int WAIT_MS = 5000;  // every wait of the server is bounded
 
 bool Readable(SOCKET s, int ms)
 {
-    fd_set set;
-    set.fd_count = 1;
-    set.fd_array[0] = s;
+    fd_set set = {1, {s}};
     timeval t = {ms / 1000, ms % 1000 * 1000};
     return select(64, &set, nullptr, nullptr, &t) == 1;
 }
@@ -23,8 +19,7 @@ SOCKET Listen(unsigned short* port, const char* address = "127.0.0.1")
     // A fixed port is free again at once after an earlier run's connections.
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in a;
-    memset(&a, 0, sizeof a);
+    sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_port = htons(*port);
     a.sin_addr.s_addr = inet_addr(address);
