@@ -1,7 +1,5 @@
-// The validation flow at job start, end to end: the hooks with the option
-// store and the ticket writer, against reference print servers that a
-// fixture runs on loopback (one per behaviour, each on its own address),
-// answered by the scripted user.
+// The validation flow at job start, end to end: the hooks with the shipped store and ticket writer, against the
+// fixture's print servers on loopback, answered by the scripted user; outcomes as golden transcripts.
 #include "codepage.h"
 #include "english/resource.h"
 #include "loopback_server.h"
@@ -14,10 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -40,7 +36,6 @@ std::string Address(const std::string& server) { return TestAddress(SERVERS.at(s
 const std::string UNREACHABLE = TestAddress(99), SCRIPTED = TestAddress(41), NONE = "255.255.255.255";
 
 const std::string SA = "Secure Access", VE = "Validation Error", IP = "IP Address";
-const std::string SMALL_JOB = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
 
 std::string ServerLog(const std::string& server)
 {
@@ -54,8 +49,7 @@ size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
-// What the server logged since `logged`, once its log has been still for
-// 100 ms (it logs a request after the reply); bounded.
+// The server's log since `logged`, once still for 100 ms (it logs a request after replying).
 std::string SettledLog(const std::string& server, size_t logged)
 {
     std::string log = ServerLog(server), before;
@@ -67,9 +61,7 @@ std::string SettledLog(const std::string& server, size_t logged)
     return log.substr(logged);
 }
 
-std::string Narrow(const WCHAR* text) { return HostUtf8(text); }
-
-// An address as a transcript names it: its server's name.
+// An address as a transcript names it.
 std::string Named(const std::string& address)
 {
     for (const auto& server : SERVERS)
@@ -77,8 +69,7 @@ std::string Named(const std::string& address)
     return address == UNREACHABLE ? "unreachable" : address == SCRIPTED ? "scripted" : address;
 }
 
-// The library's module stands where the loader would put it: its resources
-// are the flow's dialogs and strings.
+// The library's module where the loader would put it: its resources are the flow's dialogs and strings.
 HMODULE Library()
 {
     static HMODULE lib = [] {
@@ -89,44 +80,7 @@ HMODULE Library()
     return lib;
 }
 
-// Prints a job through the hooks on a printer of the driver: what reached the
-// port ("" when refused).
-std::string PrintThroughHooks(const WString& driver, const WCHAR* document)
-{
-    TestPrinter printer(driver);
-    HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(document));
-    if (!h) {
-        AbortPrinter(printer.handle());
-        return "";
-    }
-    DWORD written = 0;
-    DrvSplWritePrinter(h, const_cast<char*>(SMALL_JOB.data()), static_cast<DWORD>(SMALL_JOB.size()), &written);
-    DrvSplEndDoc(h);
-    DrvSplClose(h);
-    return printer.EndJobAndRead();
-}
-
-// What the user saw, a line each: every message box with an OK button
-// alone, brought to the front, and no icon; the administrator's texts of
-// each validation error dialog.
-std::string Seen(ScriptedUser& user)
-{
-    std::ostringstream seen;
-    for (const SeenMessage& m : user.Messages()) {
-        seen << "message [" << m.caption << "]: \"" << m.text << "\"\n";
-        EXPECT_EQ(m.style & MESSAGE_STYLE_SEEN, UINT(MB_OK | MB_SETFOREGROUND) & MESSAGE_STYLE_SEEN) << m.text;
-    }
-    for (const SeenDialog& d : user.Dialogs()) {
-        seen << "dialog: " << d.caption;
-        for (const ControlView& c : d.controls)
-            if (c.id == IDC_ADMIN_MESSAGE || c.id == IDC_ADMIN_EMAIL) seen << ", \"" << c.text << "\"";
-        seen << "\n";
-    }
-    EXPECT_FALSE(user.GaveUp());
-    return seen.str();
-}
-
-// What the stored options hold of a run's fields.
+// The stored fields a run may write.
 struct Seed {
     int32_t firstUse;
     std::string address, user, password;
@@ -137,59 +91,121 @@ Seed At(const std::string& server, const std::string& user = "", const std::stri
 }
 const Seed FIRST_USE = {1, NONE, "", ""};
 
-class FlowTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_NE(Library(), nullptr); }
-
-    void Store(const Seed& seed, const std::u16string& comment = u"", const std::u16string& securePassword = u"")
-    {
-        _OEM_PRIVDEVMODE o = {};
-        SetDefaultPralixOptions(&o);
-        o.bInitialConnection = seed.firstUse;
-        swprintf(o.ipAddress, 16, TEXT("%hs"), seed.address.c_str());
-        swprintf(o.docOwner, 25, TEXT("%hs"), seed.user.c_str());
-        swprintf(o.password, 9, TEXT("%hs"), seed.password.c_str());
-        std::char_traits<char16_t>::copy(reinterpret_cast<char16_t*>(o.docComment), comment.c_str(), comment.size() + 1);
-        std::char_traits<char16_t>::copy(reinterpret_cast<char16_t*>(o.securePassword), securePassword.c_str(),
-                                         securePassword.size() + 1);
-        SetUserInfo(&o, nullptr, driver_.Name().c_str());
-    }
-    _OEM_PRIVDEVMODE Stored()
-    {
-        _OEM_PRIVDEVMODE o = {};
-        GetUserInfo(&o, nullptr, driver_.Name().c_str());
-        return o;
-    }
-    // Starts `jobs` jobs at once on printers of this test's driver, answered
-    // by `user`, and takes them back: how many would have printed.
-    int StartJobs(ScriptedUser& user, HINSTANCE resources, int jobs = 1)
-    {
-        std::deque<TestPrinter> printers;
-        std::vector<DWORD> ids;
-        for (int i = 0; i < jobs; i++) {
-            printers.emplace_back(driver_.Name());
-            ids.push_back(printers.back().StartJob(TEXT("flow.ps")));
-        }
-        std::vector<HANDLE> handles(jobs);
-        InstallUser(&user);
-        HINSTANCE saved = hInst;
-        hInst = resources;
-        std::vector<std::thread> threads;
-        for (int i = 0; i < jobs; i++)
-            threads.emplace_back([&, i] { handles[i] = DrvSplStartDoc(printers[i].handle(), ids[i]); });
-        for (std::thread& t : threads) t.join();
-        hInst = saved;
-        UninstallUser();
-        int printed = 0;
-        for (int i = 0; i < jobs; i++) {
-            if (handles[i]) DrvSplClose(handles[i]);
-            AbortPrinter(printers[i].handle());
-            printed += handles[i] != nullptr;
-        }
-        return printed;
-    }
-    StoredDriver driver_;
+struct Row {
+    std::string what;
+    Seed seed;
+    std::vector<std::string> answers;
+    std::string server = "";                 // whose log counts the probes and requests ("": none)
+    bool bare = false;                       // resources without the library's: no dialog, no message text
+    int jobs = 1;                            // started at once
+    std::vector<ServerScript> script = {};   // the connections of a server at SCRIPTED
+    const std::vector<BYTE>* raw = nullptr;  // stored instead of a record
+    bool testPage = false;                   // a Test Page job while the run holds its first dialog
+    std::u16string comment = u"", securePassword = u"";
 };
+
+// A row's outcome, each line named by the row: the jobs that printed, what the user saw (message boxes with OK
+// alone, in front, no icon), trace lines but the hooks' own, the Test Page, what is stored, the server's requests.
+std::string Outcome(const Row& row, HINSTANCE resources)
+{
+    StoredDriver driver;
+    _OEM_PRIVDEVMODE o = {};
+    SetDefaultPralixOptions(&o);
+    o.bInitialConnection = row.seed.firstUse;
+    swprintf(o.ipAddress, 16, TEXT("%hs"), row.seed.address.c_str());
+    swprintf(o.docOwner, 25, TEXT("%hs"), row.seed.user.c_str());
+    swprintf(o.password, 9, TEXT("%hs"), row.seed.password.c_str());
+    row.comment.copy(reinterpret_cast<char16_t*>(o.docComment), row.comment.size());
+    row.securePassword.copy(reinterpret_cast<char16_t*>(o.securePassword), row.securePassword.size());
+    SetUserInfo(&o, nullptr, driver.Name().c_str());
+    if (row.raw) driver.WriteRaw(*row.raw);
+    size_t logged = row.server.empty() ? 0 : ServerLog(row.server).size();
+    std::unique_ptr<LoopbackServer> scripted;
+    if (!row.script.empty()) scripted.reset(new LoopbackServer(row.script, SCRIPTED.c_str(), 8163));
+    ScriptedUser user(row.answers, nullptr);
+    InstallUser(&user);
+    HINSTANCE saved = hInst;
+    hInst = resources;
+    testing::internal::CaptureStdout();
+    std::deque<TestPrinter> printers;
+    std::vector<HANDLE> handles(row.jobs);
+    std::vector<std::thread> jobs;
+    for (int i = 0; i < row.jobs; i++) {
+        printers.emplace_back(driver.Name());
+        HANDLE printer = printers.back().handle();
+        DWORD id = printers.back().StartJob(TEXT("flow.ps"));
+        jobs.emplace_back([&, i, printer, id] { handles[i] = DrvSplStartDoc(printer, id); });
+    }
+    std::atomic<bool> paged{false};
+    std::string page, pageSeen;
+    if (row.testPage) {
+        for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
+        std::thread pages([&] {  // a small job through every hook
+            const std::string job = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
+            TestPrinter printer(driver.Name());
+            DWORD written = 0;
+            if (HANDLE h = DrvSplStartDoc(printer.handle(), printer.StartJob(TEXT("Test Page")))) {
+                DrvSplWritePrinter(h, const_cast<char*>(job.data()), static_cast<DWORD>(job.size()), &written);
+                DrvSplEndDoc(h);
+                DrvSplClose(h);
+                page = printer.EndJobAndRead();
+            } else {
+                AbortPrinter(printer.handle());
+            }
+            paged = true;
+        });
+        for (int i = 0; i < 2000 && !paged; i++) Sleep(10);
+        pageSeen = paged && user.Holding() ? "printed while the dialog was held" : "waited for the dialog";
+        user.Release();
+        pages.join();
+    }
+    int printed = 0;
+    for (int i = 0; i < row.jobs; i++) {
+        jobs[i].join();
+        if (handles[i]) DrvSplClose(handles[i]);
+        AbortPrinter(printers[i].handle());
+        printed += handles[i] != nullptr;
+    }
+    hInst = saved;
+    std::istringstream trace(testing::internal::GetCapturedStdout());
+    UninstallUser();
+    std::ostringstream out;
+    out << "printed " << printed << " of " << row.jobs << "\n";
+    for (const SeenMessage& m : user.Messages()) {
+        out << "message [" << m.caption << "]: \"" << m.text << "\"\n";
+        EXPECT_EQ(m.style & MESSAGE_STYLE_SEEN, UINT(MB_OK | MB_SETFOREGROUND) & MESSAGE_STYLE_SEEN) << m.text;
+    }
+    for (const SeenDialog& d : user.Dialogs()) {
+        out << "dialog: " << d.caption;
+        for (const ControlView& c : d.controls)
+            if (c.id == IDC_ADMIN_MESSAGE || c.id == IDC_ADMIN_EMAIL) out << ", \"" << c.text << "\"";
+        out << "\n";
+    }
+    EXPECT_FALSE(user.GaveUp());
+    for (std::string line; std::getline(trace, line);)
+        if (line.rfind("DrvSpl", 0) != 0) out << "trace: " << line << "\n";
+    if (row.testPage)
+        out << "test page: " << pageSeen << ", "
+            << (page.find("%%PRALIX: Spool Delete\r\n") != std::string::npos ? "with" : "without") << " its ticket\n";
+    GetUserInfo(&o, nullptr, driver.Name().c_str());
+    out << "stored: first use " << o.bInitialConnection << ", address " << Named(HostUtf8(o.ipAddress)) << ", user \""
+        << HostUtf8(o.docOwner) << "\", password \"" << HostUtf8(o.password) << "\"";
+    if (o.docComment[0] || o.securePassword[0])
+        out << ", comment \"" << HostUtf8(o.docComment) << "\", secure password \"" << HostUtf8(o.securePassword) << "\"";
+    out << "\n";
+    const std::vector<BYTE> value = driver.ReadRaw();
+    if (row.raw) out << "value: " << (value == *row.raw ? "as written" : std::to_string(value.size()) + " bytes") << "\n";
+    if (!row.server.empty()) {
+        std::string log = SettledLog(row.server, logged);
+        out << "server: " << Count(log, "(a reachability probe)") << " probes, " << Count(log, " request 10")
+            << " requests\n";
+        EXPECT_EQ(log.find("s3cret"), std::string::npos) << row.what << ": a password in the server's log: " << log;
+    }
+    std::string named;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) named += row.what + " | " + line + "\n";
+    return named;
+}
 
 std::vector<std::string> Identity(const char* user, const char* password, const std::string& then = "")
 {
@@ -205,21 +221,9 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
     return a;
 }
 
-struct Row {
-    const char* what;
-    Seed seed;
-    std::vector<std::string> answers;
-    std::string server = "";           // whose log counts the probes and requests ("": none)
-    bool bare = false;                 // resources without the library's: no dialog can be shown, no message has a text
-    int jobs = 1;                      // started at once
-    std::vector<ServerScript> script = {};  // the connections of a server at SCRIPTED
-};
-
-// Each row's outcome in tests/golden/flow_runs.txt, its lines named by the
-// row: the jobs that printed, what the user saw, the stored fields, the
-// server's probes and requests.
-TEST_F(FlowTest, EveryWayARunEnds)
+TEST(FlowTest, EveryWayARunEnds)
 {
+    ASSERT_NE(Library(), nullptr);
     HMODULE bare = LoadLibraryW((ExecutableDirectory() + Wide(ENTRY_FIXTURE_NAME)).c_str());
     ASSERT_NE(bare, nullptr);
     // A settings reply whose policy requires user and password, with the administrator's texts.
@@ -227,7 +231,7 @@ TEST_F(FlowTest, EveryWayARunEnds)
     const ServerScript probe = {}, rejected = {"3011 0 0 "},
                        policy = {"200" + std::string("\0\x01\x01\0\0\0\0\0\0", 9) + message +
                                  std::string(256 - message.size(), '\0') + email + std::string(256 - email.size(), '\0')};
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"nothing required", At("open"), {}, "open"},
         {"\"200\" alone", At("codeonly"), {}, "codeonly"},
         {"first use: unreachable, then reachable", FIRST_USE,
@@ -250,9 +254,8 @@ TEST_F(FlowTest, EveryWayARunEnds)
         {"policy and verdict in one-byte segments", At("segments"), Identity("alice", ""), "segments"},
         // The silent server logs its request only when its delay is over.
         {"silent server", At("silent"), {}},
-        // The validate-info reply is the next step: 400 ends the run as the
-        // open connection left it (printing), 403 is the locked dialog, 404
-        // starts over at the probe, a code without a step is unexpected.
+        // The validate-info reply is the next step: 400 ends the run as the open connection left it (printing),
+        // 403 is the locked dialog, 404 starts over at the probe, a code without a step is unexpected.
         {"validation answered 400", At("v400"), Identity("alice", "s3cret"), "v400"},
         {"validation answered 403", At("v403"), Identity("alice", "s3cret", SA + ": Esc"), "v403"},
         // Each OK starts the count of requests again: more than the cap in all.
@@ -275,132 +278,45 @@ TEST_F(FlowTest, EveryWayARunEnds)
         {"a later run without a policy", {0, SCRIPTED, "", ""}, {SA + ": OK", VE + ": OK", SA + ": Cancel"}, "", false, 1,
          {probe, {"405"}, rejected}},
     };
-    std::ostringstream transcript;
-    for (const Row& row : rows) {
-        Store(row.seed);
-        size_t logged = row.server.empty() ? 0 : ServerLog(row.server).size();
-        std::unique_ptr<LoopbackServer> scripted;
-        if (!row.script.empty()) scripted.reset(new LoopbackServer(row.script, SCRIPTED.c_str(), 8163));
-        ScriptedUser user(row.answers, nullptr);
-        std::ostringstream outcome;
-        outcome << "printed " << StartJobs(user, row.bare ? bare : Library(), row.jobs) << " of " << row.jobs << "\n"
-                << Seen(user);
-        _OEM_PRIVDEVMODE s = Stored();
-        outcome << "stored: first use " << s.bInitialConnection << ", address " << Named(Narrow(s.ipAddress))
-                << ", user \"" << Narrow(s.docOwner) << "\", password \"" << Narrow(s.password) << "\"\n";
-        if (!row.server.empty()) {
-            std::string log = SettledLog(row.server, logged);
-            outcome << "server: " << Count(log, "(a reachability probe)") << " probes, " << Count(log, " request 10")
-                    << " requests\n";
-            EXPECT_EQ(log.find("s3cret"), std::string::npos) << row.what << ": a password in the server's log: " << log;
-        }
-        std::istringstream lines(outcome.str());
-        for (std::string line; std::getline(lines, line);) transcript << row.what << " | " << line << "\n";
-    }
-    FreeLibrary(bare);
-    ExpectGolden("flow_runs.txt", transcript.str());
-}
-
-// While one job start waits in its secure access dialog, a Test Page job of
-// the same process prints with its ticket; the held run goes on once the
-// dialog is answered.
-TEST_F(FlowTest, TestPagesPrintWhileADialogIsHeld)
-{
-    Store(At("identity"));
-    ScriptedUser user({SA + ": hold, 1112=alice, 1113=s3cret, OK"}, nullptr);
-    int heldPrinted = -1;
-    std::thread held([&] { heldPrinted = StartJobs(user, Library()); });
-    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
-    std::atomic<bool> printed{false};
-    std::string page;
-    std::thread pages([&] {
-        page = PrintThroughHooks(driver_.Name(), TEXT("Test Page"));
-        printed = true;
-    });
-    for (int i = 0; i < 2000 && !printed; i++) Sleep(10);
-    EXPECT_TRUE(printed && user.Holding()) << "the Test Page job waited for the dialog";
-    user.Release();
-    held.join();
-    pages.join();
-    EXPECT_EQ(heldPrinted, 1);
-    EXPECT_NE(page.find("%%PRALIX: Spool Delete\r\n"), std::string::npos) << page;
-    EXPECT_EQ(Narrow(Stored().docOwner), "alice");
-}
-
-// A stored value that is not a record (another version of the driver's, say)
-// is not written over by a job start whose user cancelled the address dialog,
-// nor by a Test Page's ticket writer; a confirmed address replaces it. Each
-// job that finds it says so once.
-TEST_F(FlowTest, ValueThatIsNotARecordIsNotWipedUnattended)
-{
+    // A Test Page job prints with its ticket while a job start of the process waits in a dialog.
+    rows.push_back({"a Test Page while a dialog is held", At("identity"), {SA + ": hold, 1112=alice, 1113=s3cret, OK"},
+                    "identity"});
+    rows.back().testPage = true;
+    // A stored value that is not a record (another version's, say) is replaced by a confirmed address only, not
+    // by a job start whose user cancelled, nor by a Test Page's ticket writer.
     _OEM_PRIVDEVMODE o = {};
     SetDefaultPralixOptions(&o);
     const BYTE* record = reinterpret_cast<BYTE*>(&o);
     std::vector<BYTE> wrongMark(record, record + sizeof o), longer(wrongMark), shorter(record, record + sizeof o - 1);
     wrongMark[1] ^= 0x40;
     longer.push_back(0);
-    const std::vector<std::pair<std::vector<BYTE>, std::string>> cases = {
-        {{}, "Cancel"}, {shorter, "Cancel"}, {longer, "Cancel"}, {wrongMark, "Cancel"},
-        {wrongMark, "1108=" + Address("open") + ", OK"}};
-    for (const auto& c : cases) {
-        const bool confirmed = c.second != "Cancel";
-        SCOPED_TRACE(std::to_string(c.first.size()) + " bytes, " + c.second);
-        driver_.WriteRaw(c.first);
-        ScriptedUser user({IP + ": " + c.second}, nullptr);
-        InstallUser(&user);
-        testing::internal::CaptureStdout();
-        std::string job = PrintThroughHooks(driver_.Name(), TEXT("flow.ps"));
-        std::string page = PrintThroughHooks(driver_.Name(), TEXT("Test Page"));
-        std::string trace = testing::internal::GetCapturedStdout();
-        UninstallUser();
-        EXPECT_EQ(user.Dialogs().size(), 1u);
-        EXPECT_EQ(job.find("%%PRALIX: Spool Delete\r\n") != std::string::npos, confirmed) << job;
-        EXPECT_NE(page.find("%%PRALIX: Spool Delete\r\n"), std::string::npos) << page;
-        const std::string told = "stored options not valid (" + std::to_string(c.first.size()) + " bytes): defaults used";
-        EXPECT_EQ(Count(trace, told), confirmed ? 1u : 2u) << trace;
-        // The store and the ticket writer say nothing more: every other line is one of the hooks' own.
-        std::istringstream lines(trace);
-        for (std::string line; std::getline(lines, line);) {
-            bool hook = false;
-            for (const char* own : {"DrvSplStartDoc called ", "DrvSplWritePrinter call #", "DrvSplEndDoc called ", "DrvSplClose called "})
-                hook = hook || line.rfind(own, 0) == 0;
-            EXPECT_TRUE(hook || line == told) << "a line no hook writes: " << line;
-        }
-        if (!confirmed) {
-            EXPECT_EQ(driver_.ReadRaw(), c.first);
-            continue;
-        }
-        _OEM_PRIVDEVMODE stored = Stored();
-        EXPECT_EQ(driver_.ReadRaw().size(), sizeof o);
-        EXPECT_EQ(stored.initialized, OPTIONS_VALID);
-        EXPECT_EQ(stored.bInitialConnection, 0);
-        EXPECT_EQ(Narrow(stored.ipAddress), Address("open"));
+    const std::vector<BYTE> none;
+    const std::pair<const std::vector<BYTE>*, std::string> values[] = {
+        {&none, "cancelled"}, {&shorter, "cancelled"}, {&longer, "cancelled"}, {&wrongMark, "cancelled"},
+        {&wrongMark, "confirmed"}};
+    for (const auto& v : values) {
+        const std::string answer = v.second == "confirmed" ? "1108=" + Address("open") + ", OK" : "Cancel";
+        rows.push_back({"not a record, " + std::to_string(v.first->size()) + " bytes, " + v.second, FIRST_USE,
+                        {IP + ": hold, " + answer}});
+        rows.back().raw = v.first;
+        rows.back().testPage = true;
     }
+    std::string transcript;
+    for (const Row& row : rows) transcript += Outcome(row, row.bare ? bare : Library());
+    FreeLibrary(bare);
+    ExpectGolden("flow_runs.txt", transcript);
 }
 
-// Text without a form in the ANSI code page is kept through a job start (a
-// run writes only its own fields); a secure-print password without one would
-// reach the print server as a password nobody can type: the job is refused.
-TEST_F(FlowTest, TextWithoutANarrowForm)
+// Text without a form in the ANSI code page: a comment is kept through a job start (a run writes only its own
+// fields); a secure-print password would reach the print server as one nobody can type, and the job is refused.
+TEST(FlowTest, TextWithoutANarrowForm)
 {
+    ASSERT_NE(Library(), nullptr);
     if (!SelectAnsiCodePage(1252)) GTEST_SKIP() << "code page 1252 is not the platform's (" << GetACP() << ")";
-    const std::u16string comment = u"\u03A9\u03BC\u03AD\u03B3\u03B1 \u6771\u4EAC proofs", password = u"\u03A9\u6771";
-    for (bool prints : {true, false}) {
-        SCOPED_TRACE(prints);
-        Store(At("identity"), comment, prints ? u"" : password);
-        ScriptedUser user(prints ? Identity("alice", "s3cret") : std::vector<std::string>{}, nullptr);
-        testing::internal::CaptureStdout();
-        int printed = StartJobs(user, Library());
-        std::string trace = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(printed, prints ? 1 : 0);
-        EXPECT_EQ(Seen(user), prints ? "dialog: Secure Access\n"
-                                     : "message [Secure Access]: \"An unexpected error has occurred.  Please try again later.\"\n");
-        EXPECT_EQ(Count(trace, "secure-print password has characters outside ANSI code page 1252: job refused\n"), !prints)
-            << trace;
-        _OEM_PRIVDEVMODE stored = Stored();
-        EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(stored.docComment)), comment);
-        EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(stored.securePassword)), prints ? u"" : password);
-    }
+    Row comment = {"comment", At("identity"), Identity("alice", "s3cret")}, password = {"password", At("identity"), {}};
+    comment.comment = password.comment = u"\u03A9\u03BC\u03AD\u03B3\u03B1 \u6771\u4EAC proofs";
+    password.securePassword = u"\u03A9\u6771";
+    ExpectGolden("flow_narrow.txt", Outcome(comment, Library()) + Outcome(password, Library()));
     RestoreAnsiCodePage();
 }
 

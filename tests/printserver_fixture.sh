@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Starts or stops the reference print server for a group of tests (a ctest
-# fixture). It runs natively on loopback, also when the tests run under Wine.
-#   printserver_fixture.sh start SERVER DIR ADDRESS [server options...]
-#   printserver_fixture.sh stop DIR
+# Starts or stops a reference print server of a ctest fixture, natively on loopback (also for the Wine tests).
+#   printserver_fixture.sh DIR start SERVER NET NAME|HOST|OPTIONS   (the server's files in DIR/NAME)
+#   printserver_fixture.sh DIR stop NAME
 set -eu
-if [ "$1" = start ]; then
-  server=$2 dir=$3 address=$4
-  shift 4
+if [ "$2" = start ]; then
+  IFS='|' read -r name host options <<<"$5"
+  dir=$1/$name
   mkdir -p "$dir"
-  "$server" --address "$address" --raw-port 0 --log "$dir/printserver.log" "$@" >"$dir/printserver.out" 2>&1 &
+  # shellcheck disable=SC2086 # the options are words
+  "$3" --address "$4$host" --raw-port 0 --log "$dir/printserver.log" $options >"$dir/printserver.out" 2>&1 &
   echo $! >"$dir/printserver.pid"
   for _ in $(seq 50); do
     grep -q "listening on" "$dir/printserver.out" && exit 0
@@ -17,7 +17,7 @@ if [ "$1" = start ]; then
   cat "$dir/printserver.out" >&2
   exit 1
 fi
-pid=$(cat "$2/printserver.pid")
+pid=$(cat "$1/$3/printserver.pid")
 kill -TERM "$pid" 2>/dev/null || exit 0
 # Stopped once gone, or a zombie waiting for whoever adopted it to reap it.
 for _ in $(seq 50); do

@@ -1,5 +1,4 @@
-// A test's whole outcome as text, compared with its file under tests/golden.
-// A row of a transcript opens with a line "== <row>".
+// A test's whole outcome as text, compared with its file under tests/golden; a row may open with "== <row>".
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,12 +26,10 @@ inline void ExpectGolden(const std::string& name, const std::string& transcript)
     std::istringstream in(transcript);
     for (std::string line; std::getline(in, line);) got.push_back(line);
     std::string row;
-    for (size_t i = 0; i < want.size() || i < got.size(); i++) {
-        const std::string w = i < want.size() ? want[i] : "(the end)", g = i < got.size() ? got[i] : "(the end)";
-        if (w != g) {
-            ADD_FAILURE() << name << ", row " << row << ", transcript line " << i + 1 << "\n want: " << w << "\n  got: " << g;
-            return;
-        }
-        if (g.compare(0, 3, "== ") == 0) row = g.substr(3);
-    }
+    size_t i = 0;
+    for (; i < want.size() && i < got.size() && want[i] == got[i]; i++)
+        if (got[i].compare(0, 3, "== ") == 0) row = got[i].substr(3);
+    if (i < want.size() || i < got.size())
+        ADD_FAILURE() << name << ", row " << row << ", transcript line " << i + 1 << "\n want: "
+                      << (i < want.size() ? want[i] : "(the end)") << "\n  got: " << (i < got.size() ? got[i] : "(the end)");
 }

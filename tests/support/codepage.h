@@ -1,10 +1,7 @@
-// Chooses the process's ANSI code page where the platform lets a test do so
-// (the stand-in); on Windows only the code page the system has can be used.
+// The process's ANSI code page, chosen where the platform lets a test (the stand-in; Windows keeps its own).
 #pragma once
 
 #include <windows.h>
 
-// True when the ANSI code page is now codePage.
-bool SelectAnsiCodePage(UINT codePage);
-// Back to the platform's own.
+bool SelectAnsiCodePage(UINT codePage);  // true when the ANSI code page is now codePage
 void RestoreAnsiCodePage();

@@ -1,19 +1,13 @@
 #include "loopback_server.h"
 
-#include <cstring>
-
 namespace {
 
 const int WAIT_MS = 5000;  // every wait of the server is bounded
 
 bool Readable(SOCKET s, int ms)
 {
-    fd_set set;
-    set.fd_count = 1;
-    set.fd_array[0] = s;
-    timeval t;
-    t.tv_sec = ms / 1000;
-    t.tv_usec = ms % 1000 * 1000;
+    fd_set set = {1, {s}};
+    timeval t = {ms / 1000, ms % 1000 * 1000};
     return select(64, &set, nullptr, nullptr, &t) == 1;
 }
 
@@ -25,8 +19,7 @@ SOCKET Listen(unsigned short* port, const char* address = "127.0.0.1")
     // A fixed port is free again at once after an earlier run's connections.
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in a;
-    memset(&a, 0, sizeof a);
+    sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_port = htons(*port);
     a.sin_addr.s_addr = inet_addr(address);
@@ -46,9 +39,8 @@ LoopbackServer::LoopbackServer(const ServerScript& script, const char* address, 
 }
 
 LoopbackServer::LoopbackServer(const std::vector<ServerScript>& scripts, const char* address, unsigned short port)
-    : scripts_(scripts), port_(port)
+    : scripts_(scripts), listener_(Listen(&port, address)), port_(port)
 {
-    listener_ = Listen(&port_, address);
     thread_ = std::thread([this] {
         for (const ServerScript& script : scripts_) Serve(script);
     });
@@ -56,13 +48,12 @@ LoopbackServer::LoopbackServer(const std::vector<ServerScript>& scripts, const c
 
 LoopbackServer::~LoopbackServer()
 {
-    if (thread_.joinable()) thread_.join();
+    Received();
     closesocket(listener_);
     WSACleanup();
 }
 
-// Takes what the client sends first, answers, then (unless it closes at
-// once) takes the rest until the client closes.
+// Takes what the client sends first, answers, then (unless it closes at once) takes the rest until the client closes.
 void LoopbackServer::Serve(const ServerScript& script)
 {
     if (!Readable(listener_, WAIT_MS)) return;
@@ -78,10 +69,6 @@ void LoopbackServer::Serve(const ServerScript& script)
     }
     if (!script.closeAfterReply)
         for (int n; Readable(c, WAIT_MS) && (n = recv(c, buf, sizeof buf, 0)) > 0;) received_.append(buf, static_cast<size_t>(n));
-    if (script.reset) {
-        linger hard = {1, 0};
-        setsockopt(c, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-    }
     closesocket(c);
 }
 
@@ -94,8 +81,7 @@ std::string LoopbackServer::Received()
 std::string ClosedPort()
 {
     unsigned short port = 0;
-    SOCKET s = Listen(&port);
-    closesocket(s);
+    closesocket(Listen(&port));
     WSACleanup();
     return std::to_string(port);
 }

@@ -4,11 +4,7 @@
 
 #include <string>
 
-namespace {
-
-int gDriverCount = 0;
-
-}  // namespace
+static int gDriverCount = 0;
 
 StoredDriver::StoredDriver()
     : name_(HostWiden(("umpd-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++gDriverCount)).c_str())),
@@ -27,8 +23,6 @@ StoredDriver::~StoredDriver()
     // A name with commas is stored under the part before its last comma.
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (path + TEXT(",B")).c_str());
 }
-
-WString StoredDriver::KeyPath() const { return TEXT("SYSTEM\\Printers\\") + name_; }
 
 std::vector<BYTE> StoredDriver::ReadRaw(DWORD* type) const
 {

@@ -1,5 +1,4 @@
-// A driver name of its own for one test, and its raw registry value; the
-// key is deleted at the end.
+// A driver name of its own for one test and its raw registry value; an owned driver's key goes at the end.
 #pragma once
 
 #include "hostglue.h"
@@ -9,7 +8,6 @@
 class StoredDriver {
 public:
     StoredDriver();
-    // Refers to another driver's key; owned keys are deleted at the end.
     StoredDriver(const WString& name, bool owned);
     ~StoredDriver();
     StoredDriver(const StoredDriver&) = delete;
@@ -18,11 +16,10 @@ public:
     const WString& Name() const { return name_; }
     std::vector<BYTE> ReadRaw(DWORD* type = nullptr) const;  // empty when there is no value
     void WriteRaw(const std::vector<BYTE>& value) const;
-    // Tries to create a non-volatile sub-key under the driver's key.
-    LONG CreateLastingSubKey() const;
+    LONG CreateLastingSubKey() const;  // tries to create a non-volatile sub-key under the driver's key
 
 private:
-    WString KeyPath() const;
+    WString KeyPath() const { return TEXT("SYSTEM\\Printers\\") + name_; }
     WString name_;
     bool owned_;
 };

@@ -1,4 +1,4 @@
-// Temporary files that the spooler can use as a port. One source per platform.
+// Temporary files that the spooler can use as a port, and host files as this build opens them.
 #pragma once
 
 #include "hostglue.h"
@@ -6,6 +6,4 @@
 // out: the name to give the spooler as the port, and the path to read it by.
 void TempOutputPath(const WString& fileName, WString* portName, WString* readPath);
 void RemoveTempFile(const WString& readPath);
-
-// A file of the host system by its host path, as this build opens it.
 WString HostFilePath(const std::string& hostPath);

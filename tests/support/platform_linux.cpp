@@ -1,4 +1,8 @@
+// The stand-in's side of tempfile.h and codepage.h.
+#include "codepage.h"
 #include "tempfile.h"
+
+#include <standin.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,3 +17,11 @@ void TempOutputPath(const WString& fileName, WString* portName, WString* readPat
 void RemoveTempFile(const WString& readPath) { remove(HostUtf8(readPath).c_str()); }
 
 WString HostFilePath(const std::string& hostPath) { return HostWiden(hostPath.c_str()); }
+
+bool SelectAnsiCodePage(UINT codePage)
+{
+    StandinSetAnsiCodePage(codePage);
+    return GetACP() == codePage;
+}
+
+void RestoreAnsiCodePage() { StandinSetAnsiCodePage(1252); }

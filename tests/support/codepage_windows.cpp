@@ -1,5 +1,0 @@
-#include "codepage.h"
-
-bool SelectAnsiCodePage(UINT codePage) { return GetACP() == codePage; }
-
-void RestoreAnsiCodePage() {}
