@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# The backend in a real CUPS: a private cupsd in a temporary directory (a
-# root-owned ServerBin with the installed backend and the system's filters,
-# User lp) on a loopback port of its own, every client pointed at it with -h;
-# reference print servers on the test network, stopped by process id.
-#   cupsd_test.sh BUILD_DIR SAMPLE EXAMPLES_DIR TEST_NET PORT
-# Skipped (77) when not root: only then does cupsd hand a backend credentials.
+# The backend in a private cupsd on a loopback port of its own (every client pointed at it with -h), a root-owned
+# ServerBin with the installed backend and the system's filters, User lp; reference print servers on the test network.
+#   cupsd_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR WORK   (skipped, 77, unless root: only then does cupsd hand a
+#   backend credentials)
 set -u
-build=$1 sample=$2 examples=$3 net=$4 port=$5
+build=$1 sample=$2 net=$3 port=16631 examples=$(dirname "$2")/cups
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIPPED: the private cupsd must run as root to hand the backend its credentials"
   exit 77
@@ -14,11 +12,11 @@ fi
 for c in cupsd lpadmin lp lpstat ipptool ps2pdf; do
   command -v "$c" >/dev/null || { echo "FAIL: $c is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
-
-T=$(mktemp -d /tmp/pralix-cupsd.XXXXXX)
-chmod 755 "$T"
-pids=()
+work=$(mktemp -d /tmp/pralix-cupsd.XXXXXX)
+T=$work
+. "$(dirname "$0")/script_lib.sh"
 trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$T"' EXIT
+chmod 755 "$T"
 failures=0
 check() {  # check WHAT COMMAND...: a line per check
   local what=$1; shift
@@ -63,17 +61,12 @@ Group lp
 SystemGroup root
 EOF
 
-server() {  # server NAME HOST OPTIONS...
-  local name=$1 host=$2; shift 2
-  "$build/bin/umpd-printserver" --address "$net$host" --raw-port 9100 "$@" >"$T/$name.out" 2>&1 &
-  pids+=($!)
-}
-server identity 81 --require user,password --accept alice:s3cret:42
-server account 82 --require account --accept ::A-1002
+server 81 --require user,password --accept alice:s3cret:42
+server 82 --require account --accept ::A-1002
 /usr/sbin/cupsd -f -c "$T/etc/cupsd.conf" -s "$T/etc/cups-files.conf" >"$T/cupsd.out" 2>&1 &
 pids+=($!)
 H=(-h "127.0.0.1:$port")
-for _ in $(seq 100); do lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running" && break; sleep 0.1; done
+until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"' 
 
 ppd="$T/root/usr/share/ppd/pralix/pralix.ppd"
 lpadmin "${H[@]}" -p pq -E -v "pralix://${net}81" -P "$ppd" -o auth-info-required=username,password 2>/dev/null
@@ -91,7 +84,7 @@ wait_state() {  # wait_state QUEUE JOB WORD: until the state holds WORD (30 s at
   return 1
 }
 printed() {  # printed SERVER TEXT...: the server printed each TEXT
-  for text in "${@:2}"; do grep -q "$text" "$T/$1.out" || return 1; done
+  for text in "${@:2}"; do grep -q "$text" "$T/server$1.out" || return 1; done
 }
 lp_id() {  # lp_id QUEUE LP_ARGUMENTS...: the job's id
   lp "${H[@]}" -d "$@" | sed -n "s/^request id is $1-\([0-9]*\).*/\1/p"
@@ -106,13 +99,13 @@ submit() {  # submit QUEUE USER PASSWORD ACCOUNT [ipptool -d ...]: the job's id
 job=$(submit pq alice s3cret 42 -d sides=two-sided-short-edge)
 check "a PostScript job with its credentials prints" wait_state pq "$job" completed
 check "the ticket carries the user, the account, the queue default (lpadmin -o Gamma=2), the job's sides" \
-  printed identity "DocOwner alice" "AccountNumber 42" "Gamma 2" "Duplex ShortEdgeBinding"
+  printed 81 "DocOwner alice" "AccountNumber 42" "Gamma 2" "Duplex ShortEdgeBinding"
 
 # A PDF job: CUPS's filters turn it into PostScript, and the ticket goes in.
 ps2pdf "$sample" "$T/sample.pdf"
 id=$(lp_id aq -o job-account-id=A-1002 "$T/sample.pdf")
 check "a PDF job prints" wait_state aq "$id" completed
-check "the PDF job reached the server as PostScript with its ticket" printed account "DocComment sample.pdf"
+check "the PDF job reached the server as PostScript with its ticket" printed 82 "DocComment sample.pdf"
 
 # A rejected identity: held for authentication, released with good credentials.
 job=$(submit pq alice wrong 42)
@@ -125,7 +118,7 @@ id=$(lp_id aq -o Collate=True "$sample")
 check "a job without its account number is held" wait_state aq "$id" pending-held
 lp "${H[@]}" -i "$id" -o job-account-id=A-1002 -H resume
 check "lp -H resume with the account number prints it" wait_state aq "$id" completed
-check "the released job carries the account number and its option" printed account "AccountNumber A-1002" "Collate on"
+check "the released job carries the account number and its option" printed 82 "AccountNumber A-1002" "Collate on"
 
 check "no password in cupsd's error log at LogLevel debug" sh -c "! grep -q s3cret '$T/log/error_log'"
 
