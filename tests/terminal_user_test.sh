@@ -47,8 +47,7 @@ still() {
   { echo "## the pane showing $1"; sed 's/ *$//' "$work/pane.txt"; } >>"$out"
 }
 colours() { tm capture-pane -e -p -t t | grep -q $'\e\\['"[0-9;]*$1m"; }
-keys() { tm send-keys -t t "$@"; }
-typed() { tm send-keys -t t -l -- "$1"; }
+keys() { tm send-keys -t t "$@"; }  # a word that names no key is typed as it is
 store() { "$options" --registry "$registry" --driver "$driver" "$@" >"$work/stored.txt" || fail "umpd-options $*"; }
 # run NAME ADDRESS FIRST_USE [ENV=VALUE...]: a fresh store, umpd-spool --interactive in a fresh 100x40 pane.
 run() {
@@ -57,8 +56,7 @@ run() {
   store set ipAddress="$2" bInitialConnection="$3"
   shift 3
   tm kill-session -t t 2>/dev/null
-  tm new-session -d -s t -x 100 -y 40 "bash --norc --noprofile" || fail "tmux did not start"
-  tm set-option -t t status off
+  tm new-session -d -s t -x 100 -y 40 "bash --norc --noprofile" \; set-option -t t status off || fail "tmux did not start"
   printf '%s %q --interactive --registry %q --driver %q --output %q %q >%q 2>%q; echo $? >%q\n' "$*" "$host" \
     "$registry" "$driver" "$work/$name.prn" "$sample" "$work/$name.out" "$work/$name.err" "$work/$name.rc" >"$work/$name.sh"
   keys "clear; stty -g >$work/stty-before; bash $work/$name.sh" Enter
@@ -74,35 +72,23 @@ ended() {
 # First use: the address asked for, a rejected password, the validation error dialog (Esc does nothing there; a
 # resize draws it again, whole), the fields kept, the password retyped past its limit, accepted.
 run first 1.2.3.4 1
-wait_for "Please enter the Server IP address" "+= Secure Access ="
-keys Enter
-wait_for "+= IP Address =" ">1.2.3.4 "
-keys BSpace BSpace BSpace BSpace BSpace BSpace BSpace
-typed "$identity"
+wait_for "Please enter the Server IP address" "+= Secure Access =" && keys Enter
+wait_for "+= IP Address =" ">1.2.3.4 " && keys BSpace BSpace BSpace BSpace BSpace BSpace BSpace "$identity"
 wait_for ">$identity " && keys Enter
 wait_for "+= Secure Access =" "Account Number"
 colours '4[0-7]' || fail "no colours in a colour terminal"
-typed alice
-keys Tab
-typed letmein
-keys Tab
-typed 42
-wait_for ">42 " "[alice " "[******* "
-keys BTab
-wait_for ">******* "
-keys Enter
-wait_for "+= Validation Error =" "Invalid Information" "| Password"
-keys Escape
+keys alice Tab letmein Tab 42
+wait_for ">42 " "[alice " "[******* " && keys BTab
+wait_for ">******* " && keys Enter
+wait_for "+= Validation Error =" "Invalid Information" "| Password" && keys Escape
 still "+= Validation Error ="
 tm resize-window -t t -x 80 -y 24
 sleep 0.5
 wait_for "Administrator's Email" "+= Validation Error =" ">    OK    <"
 tm resize-window -t t -x 100 -y 40
 keys Enter
-wait_for ">alice " "[******* " "[42 "
-keys Tab BSpace BSpace BSpace BSpace BSpace BSpace BSpace
-wait_for ">                    <"
-typed s3cretXYZ
+wait_for ">alice " "[******* " "[42 " && keys Tab BSpace BSpace BSpace BSpace BSpace BSpace BSpace
+wait_for ">                    <" && keys s3cretXYZ
 wait_for ">******** " && ! shows "*********" || fail "the password field's limit of 8"
 keys BSpace BSpace
 wait_for ">****** " && keys Enter
@@ -116,10 +102,8 @@ wait_for "The Server IP Address is missing or invalid." && keys Enter
 wait_for "(    OK    )" ">  Cancel   <"
 colours '[34][0-7]' && fail "colours in a terminal without them"
 keys Enter
-still "(    OK    )"
-keys Tab
-still ">  Cancel   <"
-keys Escape
+still "(    OK    )" && keys Tab
+still ">  Cancel   <" && keys Escape
 ended locked
 
 # Space presses the focused button; Shift-Tab wraps to Cancel.
@@ -132,11 +116,10 @@ ended space
 # Ctrl-C: as Esc in the secure access dialog; in the validation error dialog it ends the run (exit status 130).
 # The terminal is as it was before, and usable.
 run ctrlc-esc "$identity" 0
-wait_for "+= Secure Access =" && typed alice && wait_for ">alice " && keys C-c
+wait_for "+= Secure Access =" && keys alice && wait_for ">alice " && keys C-c
 ended ctrlc-esc
 run ctrlc-stop "$identity" 0
-wait_for "Account Number" && keys Tab
-typed nope
+wait_for "Account Number" && keys Tab nope
 wait_for ">**** " && keys Enter
 wait_for "+= Validation Error =" && keys C-c
 ended ctrlc-stop
