@@ -11,26 +11,25 @@ for c in cupsd lpadmin lp lpstat ipptool ps2pdf; do
   command -v "$c" >/dev/null || { echo "FAIL: $c is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 work=$(mktemp -d /tmp/pralix-cupsd.XXXXXX)
-T=$work
 . "$(dirname "$0")/script_lib.sh"
-trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$T"' EXIT
-chmod 755 "$T"
-out=$T/transcript.txt
+trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
+chmod 755 "$work"
+out=$work/transcript.txt
 check() {  # check WHAT COMMAND...: a line per check
   local what=$1; shift
   if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fi >>"$out"
 }
 
-DESTDIR="$T/root" cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
-mkdir -p "$T/serverbin/backend" "$T/etc/ppd" "$T/spool/tmp" "$T/log"
-cp "$T/root/usr/lib/cups/backend/pralix" "$T/serverbin/backend/"
-cp -r "$T/root/usr/lib/pralix" "$T/pralix"
-for d in filter daemon notifier driver; do ln -s "/usr/lib/cups/$d" "$T/serverbin/$d"; done
-chown root:lp "$T/spool" && chmod 710 "$T/spool"
-chown lp:lp "$T/spool/tmp" && chmod 1770 "$T/spool/tmp"
-cat >"$T/etc/cupsd.conf" <<EOF
+DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
+mkdir -p "$work/serverbin/backend" "$work/etc/ppd" "$work/spool/tmp" "$work/log"
+cp "$work/root/usr/lib/cups/backend/pralix" "$work/serverbin/backend/"
+cp -r "$work/root/usr/lib/pralix" "$work/pralix"
+for d in filter daemon notifier driver; do ln -s "/usr/lib/cups/$d" "$work/serverbin/$d"; done
+chown root:lp "$work/spool" && chmod 710 "$work/spool"
+chown lp:lp "$work/spool/tmp" && chmod 1770 "$work/spool/tmp"
+cat >"$work/etc/cupsd.conf" <<EOF
 Listen 127.0.0.1:$port
-Listen $T/cups.sock
+Listen $work/cups.sock
 LogLevel debug
 <Policy default>
   <Limit All>
@@ -38,26 +37,26 @@ LogLevel debug
   </Limit>
 </Policy>
 EOF
-cat >"$T/etc/cups-files.conf" <<EOF
-ServerRoot $T/etc
-ServerBin $T/serverbin
-RequestRoot $T/spool
-TempDir $T/spool/tmp
-CacheDir $T/cache
-StateDir $T/state
-AccessLog $T/log/access_log
-ErrorLog $T/log/error_log
-PageLog $T/log/page_log
+cat >"$work/etc/cups-files.conf" <<EOF
+ServerRoot $work/etc
+ServerBin $work/serverbin
+RequestRoot $work/spool
+TempDir $work/spool/tmp
+CacheDir $work/cache
+StateDir $work/state
+AccessLog $work/log/access_log
+ErrorLog $work/log/error_log
+PageLog $work/log/page_log
 EOF
 
 server 81 --require user,password --accept alice:s3cret:42
 server 82 --require account --accept ::A-1002
-/usr/sbin/cupsd -f -c "$T/etc/cupsd.conf" -s "$T/etc/cups-files.conf" >"$T/cupsd.out" 2>&1 &
+/usr/sbin/cupsd -f -c "$work/etc/cupsd.conf" -s "$work/etc/cups-files.conf" >"$work/cupsd.out" 2>&1 &
 pids+=($!)
 H=(-h "127.0.0.1:$port")
 until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"' 
 
-ppd="$T/root/usr/share/ppd/pralix/pralix.ppd"
+ppd="$work/root/usr/share/ppd/pralix/pralix.ppd"
 lpadmin "${H[@]}" -p pq -E -v "pralix://${net}81" -P "$ppd" -o auth-info-required=username,password 2>/dev/null
 lpadmin "${H[@]}" -p pq -o Gamma=2
 lpadmin "${H[@]}" -p aq -E -v "pralix://${net}82" -P "$ppd" 2>/dev/null
@@ -86,8 +85,8 @@ job=$(submit pq alice s3cret 42 -d sides=two-sided-short-edge)
 check "a PostScript job with its credentials prints" wait_state pq "$job" completed
 
 # A PDF job: CUPS's filters turn it into PostScript, and the ticket goes in.
-ps2pdf "$sample" "$T/sample.pdf"
-id=$(lp_id aq -o job-account-id=A-1002 "$T/sample.pdf")
+ps2pdf "$sample" "$work/sample.pdf"
+id=$(lp_id aq -o job-account-id=A-1002 "$work/sample.pdf")
 check "a PDF job prints" wait_state aq "$id" completed
 
 # A rejected identity: held for authentication, released with good credentials.
@@ -102,13 +101,13 @@ check "a job without its account number is held" wait_state aq "$id" pending-hel
 lp "${H[@]}" -i "$id" -o job-account-id=A-1002 -H resume
 check "lp -H resume with the account number prints it" wait_state aq "$id" completed
 
-check "no password in cupsd's error log at LogLevel debug" sh -c "! grep -q s3cret '$T/log/error_log'"
+check "no password in cupsd's error log at LogLevel debug" sh -c "! grep -q s3cret '$work/log/error_log'"
 
 # The tickets: on 81 the job's user and account, the queue default (lpadmin -o Gamma=2), the job's sides, and the
 # released job's; on 82 the PDF job's, as PostScript, and the released job's account number and option.
-until_ok 50 eval '[ "$(cat "$T"/server8[12].out | grep -c "^job from")" -ge 4 ]'
+until_ok 50 eval '[ "$(cat "$work"/server8[12].out | grep -c "^job from")" -ge 4 ]'
 for s in 81 82; do
   echo "## server $s"
-  grep -v "^\(job from\|listening on\|raw print port on\) " "$T/server$s.out"
+  grep -v "^\(job from\|listening on\|raw print port on\) " "$work/server$s.out"
 done >>"$out"
-golden "$out" "$golden" || { echo "--- cupsd's error log, last lines:"; tail -40 "$T/log/error_log"; exit 1; }
+golden "$out" "$golden" || { echo "--- cupsd's error log, last lines:"; tail -40 "$work/log/error_log"; exit 1; }

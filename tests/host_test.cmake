@@ -83,10 +83,8 @@ expect_golden("${WORK}/host.txt" host.txt)
 # Under Wine the store's key is volatile: gone once the registry server restarts (with the prefix's services, holding
 # no output of this script open), and never in the prefix's registry files.
 if(EMULATOR)
-  execute_process(COMMAND wineserver -k TIMEOUT 60)
-  execute_process(COMMAND wineserver -w TIMEOUT 60)
-  execute_process(COMMAND wineserver -p INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 60)
-  execute_process(COMMAND ${EMULATOR} wineboot INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 120)
+  execute_process(COMMAND sh -c "wineserver -k; wineserver -w; wineserver -p; '${EMULATOR}' wineboot" INPUT_FILE /dev/null
+                  OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 180)
   file(READ "$ENV{WINEPREFIX}/system.reg" system_reg)
   string(FIND "${system_reg}" "umpd-host-test-${suffix}" on_disk)
   exec(${OPTIONS} --driver "umpd-host-test-${suffix}" show)

@@ -1,4 +1,5 @@
 # Included by the CMake test scripts: runs (under EMULATOR, Wine, when cross-built) into a transcript, golden files.
+cmake_minimum_required(VERSION 3.25)
 # exec(PROGRAM ARGS...): rc, out and err of one run, Wine's own lines left out of err.
 macro(exec)
   execute_process(COMMAND ${EMULATOR} ${ARGN} INPUT_FILE /dev/null RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
