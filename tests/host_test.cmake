@@ -83,12 +83,12 @@ expect_golden("${WORK}/host.txt" host.txt)
 # Under Wine the store's key is volatile: gone once the registry server restarts (with the prefix's services, holding
 # no output of this script open), and never in the prefix's registry files.
 if(EMULATOR)
-  execute_process(COMMAND sh -c "wineserver -k; wineserver -w; wineserver -p; '${EMULATOR}' wineboot" INPUT_FILE /dev/null
-                  OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 180)
+  execute_process(COMMAND sh -c "wineserver -k; wineserver -w; wineserver -p; '${EMULATOR}' wineboot"
+                  INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 180)
   file(READ "$ENV{WINEPREFIX}/system.reg" system_reg)
   string(FIND "${system_reg}" "umpd-host-test-${suffix}" on_disk)
   exec(${OPTIONS} --driver "umpd-host-test-${suffix}" show)
   if(NOT rc EQUAL 0 OR NOT out MATCHES "\ndocOwner=\n" OR NOT on_disk EQUAL -1)
-    message(SEND_ERROR "the store outlived the registry server (${rc}), or its key is in system.reg (${on_disk}):\n${out}")
+    message(SEND_ERROR "the store outlived the registry server (${rc}) or is in system.reg (${on_disk}):\n${out}")
   endif()
 endif()

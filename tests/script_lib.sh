@@ -1,5 +1,4 @@
-# Sourced by the shell tests: reference print servers stopped by process id, bounded waits, golden transcripts.
-# Uses build, net, work (and sample) of the sourcing script.
+# Sourced by the shell tests (given build, net, work, sample): print servers stopped by process id, waits, golden files.
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait' EXIT
 # until_ok TENTHS COMMAND...: until COMMAND succeeds, at most TENTHS tenths of a second.
@@ -11,7 +10,7 @@ until_ok() {
 server() {
   "$build/bin/umpd-printserver" --address "$net$1" --raw-port 9100 "${@:2}" >"$work/server$1.out" 2>&1 &
   pids+=($!)
-  until_ok 50 grep -q "listening on" "$work/server$1.out" || { echo "FAIL: server $1: $(cat "$work/server$1.out")"; exit 1; }
+  until_ok 50 grep -q "listening on" "$work/server$1.out" || { echo "FAIL: server $1"; cat "$work/server$1.out"; exit 1; }
 }
 # golden OUT GOLDEN: OUT, its addresses, paths and peers as words, is GOLDEN (UPDATE_GOLDEN=1 rewrites GOLDEN).
 golden() {

@@ -56,17 +56,16 @@ run() {
   store set ipAddress="$2" bInitialConnection="$3"
   shift 3
   tm kill-session -t t 2>/dev/null
-  tm new-session -d -s t -x 100 -y 40 "bash --norc --noprofile" \; set-option -t t status off || fail "tmux did not start"
+  tm new-session -d -s t -x 100 -y 40 "bash --norc --noprofile" \; set-option -t t status off || fail "no tmux session"
   printf '%s %q --interactive --registry %q --driver %q --output %q %q >%q 2>%q; echo $? >%q\n' "$*" "$host" \
     "$registry" "$driver" "$work/$name.prn" "$sample" "$work/$name.out" "$work/$name.err" "$work/$name.rc" >"$work/$name.sh"
   keys "clear; stty -g >$work/stty-before; bash $work/$name.sh" Enter
 }
-# ended NAME: the run ends within 20 seconds; its outcome to the transcript.
+# ended NAME: the run ends within 20 seconds; its outcome and the identity it printed to the transcript.
 ended() {
   for _ in $(seq 200); do [ -s "$work/$1.rc" ] && break; sleep 0.1; done
   { echo "## $1"; echo "exit $(cat "$work/$1.rc" 2>/dev/null)"; cat "$work/$1.err"; } >>"$out"
-  tr -d '\r' 2>/dev/null <"$work/$1.prn" | grep -a "^%%PRALIX: \(DocOwner\|Password\|AccountNumber\)" >>"$out" ||
-    echo "no identity printed" >>"$out"
+  tr -d '\r' 2>/dev/null <"$work/$1.prn" | grep -a "^%%PRALIX: \(DocOwner\|Password\|AccountNumber\)" >>"$out"
 }
 
 # First use: the address asked for, a rejected password, the validation error dialog (Esc does nothing there; a
