@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The backend in a private cupsd on a loopback port (every client pointed at it with -h), a root-owned ServerBin with
-# the installed backend and the system's filters; reference print servers on the test network.
-# Each check's outcome and the tickets the servers decoded are compared with the golden transcript.
-#   cupsd_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR   (skipped, 77, unless root: only then does cupsd hand a
-#   backend credentials; UPDATE_GOLDEN=1 rewrites the golden file)
+# The backend in a private cupsd on a loopback port (clients pointed at it with -h), a root-owned ServerBin with the
+# installed backend and the system's filters: each check and the tickets the servers decoded, as a golden transcript.
+#   cupsd_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR   (UPDATE_GOLDEN=1 rewrites the golden file; skipped unless root)
 set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_cupsd.txt port=16631 examples=$(dirname "$2")/cups
 [ "$(id -u)" = 0 ] || { echo "SKIPPED: cupsd hands a backend credentials only when run as root"; exit 77; }
@@ -40,7 +38,6 @@ cat >"$work/etc/cups-files.conf" <<EOF
 ServerRoot $work/etc
 ServerBin $work/serverbin
 RequestRoot $work/spool
-TempDir $work/spool/tmp
 CacheDir $work/cache
 StateDir $work/state
 AccessLog $work/log/access_log
@@ -56,8 +53,7 @@ H=(-h "127.0.0.1:$port")
 until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"' 
 
 ppd="$work/root/usr/share/ppd/pralix/pralix.ppd"
-lpadmin "${H[@]}" -p pq -E -v "pralix://${net}81" -P "$ppd" -o auth-info-required=username,password 2>/dev/null
-lpadmin "${H[@]}" -p pq -o Gamma=2
+lpadmin "${H[@]}" -p pq -E -v "pralix://${net}81" -P "$ppd" -o auth-info-required=username,password -o Gamma=2
 lpadmin "${H[@]}" -p aq -E -v "pralix://${net}82" -P "$ppd" 2>/dev/null
 
 uri() { echo "ipp://127.0.0.1:$port/printers/$1"; }

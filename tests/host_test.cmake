@@ -1,6 +1,5 @@
 # umpd-spool and umpd-options end to end: each run's exit status and output (handles, paths and the test network as
-# words) compared with golden/host.txt, the printed jobs with their golden ones.
-#   HOST, OPTIONS the programs; EMULATOR (Wine when cross-built); SAMPLE; GOLDEN; TEST_NET; WORK
+# words) as golden/host.txt, the printed jobs as their golden files. HOST, OPTIONS, EMULATOR, SAMPLE, GOLDEN, ...
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -86,7 +85,8 @@ if(EMULATOR)
   execute_process(COMMAND sh -c "wineserver -k; wineserver -w; wineserver -p; '${EMULATOR}' wineboot"
                   INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 180)
   file(READ "$ENV{WINEPREFIX}/system.reg" system_reg)
-  string(FIND "${system_reg}" "umpd-host-test-${suffix}" on_disk)
+  string(TOLOWER "${system_reg}" system_reg)
+  string(FIND "${system_reg}" "[system\\\\printers\\\\umpd-host-test-${suffix}]" on_disk)
   exec(${OPTIONS} --driver "umpd-host-test-${suffix}" show)
   if(NOT rc EQUAL 0 OR NOT out MATCHES "\ndocOwner=\n" OR NOT on_disk EQUAL -1)
     message(SEND_ERROR "the store outlived the registry server (${rc}) or is in system.reg (${on_disk}):\n${out}")

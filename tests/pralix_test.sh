@@ -6,8 +6,6 @@ set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_backend.txt work=$5
 . "$(dirname "$0")/script_lib.sh"
 unset AUTH_USERNAME AUTH_PASSWORD PPD
-rm -rf "$work"
-mkdir -p "$work/tmp"
 out=$work/transcript.txt
 DESTDIR=$work/root cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 root=$work/root/usr
@@ -34,15 +32,14 @@ server 69 --require user,password,account --accept alice:s3cret:42
 # is given ("-": standard input); no password may reach a file, not even a refused job's (UTF-16LE in the record).
 secrets='s3cret|S3cret|4711|s\x003\x00c\x00r\x00e\x00t|S\x003\x00c\x00r\x00e\x00t|4\x007\x001\x001'
 job() {
-  local log=$work/server$2.out host=$2 file=${5-$sample} rc before
+  local log=$work/server$2.out host=$2 copies=$3 file=${5-$sample} rc before
   [[ ! $host =~ ^[0-9]+$ ]] || host=$net$host
   [ "$file" != - ] || file=
   before=$(cat "$log" 2>/dev/null | grep -c "job from")
   DEVICE_URI="pralix://$host" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" timeout 60 "$backend" 42 bob "My title" \
     "$3" "$4" ${file:+"$file"} <"$sample" 2>"$work/err"
   rc=$?
-  local want=$((before + $3))
-  [ $rc != 0 ] || until_ok 50 eval '[ "$(grep -c "job from" "$log")" -ge $want ]'
+  [ $rc != 0 ] || until_ok 50 eval '[ "$(grep -c "job from" "$log")" -ge $((before + copies)) ]'
   {
     echo "## $1"
     echo "exit $rc"
@@ -55,8 +52,7 @@ job() {
 job "printed from a file" 60 1 "Duplex=DuplexTumble OutputBin=3 job-account-id=77"
 job "printed from standard input" 60 1 DocComment=proofs -
 job "identity not given" 61 1 ""
-AUTH_USERNAME=alice AUTH_PASSWORD=S3cret job "identity rejected: a password that differs in case alone" 61 1 \
-  job-password=4711
+AUTH_USERNAME=alice AUTH_PASSWORD=S3cret job "identity rejected: a password differing in case" 61 1 job-password=4711
 AUTH_USERNAME=alice AUTH_PASSWORD=s3cret job "identity accepted, with a secure-print password" 61 1 job-password=4711
 job "account not given" 62 1 ""
 job "neither identity nor account given: identity first" 69 1 ""

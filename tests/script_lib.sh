@@ -1,4 +1,6 @@
-# Sourced by the shell tests (given build, net, work, sample): print servers stopped by process id, waits, golden files.
+# Sourced by shell tests (given build, net, work, sample): a fresh work, print servers by process id, golden files.
+rm -rf "$work"
+mkdir -p "$work/tmp"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait' EXIT
 # until_ok TENTHS COMMAND...: until COMMAND succeeds, at most TENTHS tenths of a second.
@@ -10,7 +12,7 @@ until_ok() {
 server() {
   "$build/bin/umpd-printserver" --address "$net$1" --raw-port 9100 "${@:2}" >"$work/server$1.out" 2>&1 &
   pids+=($!)
-  until_ok 50 grep -q "listening on" "$work/server$1.out" || { echo "FAIL: server $1"; cat "$work/server$1.out"; exit 1; }
+  until_ok 50 grep -q "listening on" "$work/server$1.out" || { cat "$work/server$1.out"; exit 1; }
 }
 # golden OUT GOLDEN: OUT, its addresses, paths and peers as words, is GOLDEN (UPDATE_GOLDEN=1 rewrites GOLDEN).
 golden() {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# umpd-spool --interactive as a person uses it, in a pane of this script's own tmux server: the panes, and each run's
-# exit status, messages and the identity on its ticket compared with the golden transcript.
+# umpd-spool --interactive as a person uses it, in a pane of this script's own tmux server: panes, exit statuses,
+# messages and the identities printed as a golden transcript.
 #   terminal_user_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR WORK   (UPDATE_GOLDEN=1 rewrites the golden file)
 set -u
 build=$1 sample=$2 net=$3 golden=$4/terminal_user.txt work=$5
@@ -9,8 +9,6 @@ host=$build/bin/umpd-spool options=$build/bin/umpd-options
 identity=${net}22  # requires user ID and password, accepts alice:s3cret:42
 r403=${net}28      # answers 403: the locked layout
 command -v tmux >/dev/null || { echo "tmux is missing (scripts/install-deps.sh linux)" >&2; exit 1; }
-rm -rf "$work"
-mkdir -p "$work"
 registry=$work/registry driver=umpd-terminal-test-$$ socket=umpd-terminal-test-$$-$RANDOM
 screens=$work/screens.txt  # every pane captured, for the password check
 out=$work/transcript.txt
@@ -22,10 +20,7 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-capture() {
-  tm capture-pane -p -t t >"$work/pane.txt" 2>/dev/null
-  cat "$work/pane.txt" >>"$screens"
-}
+capture() { tm capture-pane -p -t t 2>/dev/null | tee -a "$screens" >"$work/pane.txt"; }
 shows() { grep -qF -- "$1" "$work/pane.txt"; }
 # wait_for TEXT...: until the pane shows every TEXT, 10 s at most.
 wait_for() {
@@ -37,8 +32,7 @@ wait_for() {
     [ -z "$missing" ] && return 0
     sleep 0.1
   done
-  cat "$work/pane.txt" >&2
-  fail "waited for '$missing'; the pane above"
+  fail "waited for '$missing'; the pane:"$'\n'"$(cat "$work/pane.txt")"
 }
 # still TEXT: a moment later the pane still shows TEXT; the pane to the transcript.
 still() {

@@ -1,6 +1,5 @@
-# Every program's --help, --version, an unknown option and a missing argument, compared with
-# golden/usage_PROGRAM.txt (the version as VERSION). HOST, OPTIONS, PRINTSERVER, PRALIX: the programs (empty where
-# there is none); EMULATOR; VERSION; TEST_NET; GOLDEN; WORK
+# Every program's --help, --version, an unknown option and a missing argument, as golden/usage_PROGRAM.txt (the
+# version as VERSION). HOST, OPTIONS, PRINTSERVER, PRALIX: the programs (empty where none); EMULATOR; VERSION; ...
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 # name|path|arguments before every case|a missing argument (the server held to the test network, should it serve).
 set(programs
