@@ -4,7 +4,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 # A driver of its own (and on Linux a registry of its own): the defaults.
-string(RANDOM LENGTH 8 suffix)
+string(RANDOM LENGTH 8 ALPHABET abcdefghijklmnopqrstuvwxyz0123456789 suffix)
 set(store --driver "umpd-host-test-${suffix}")
 if(NOT EMULATOR)
   list(APPEND store --registry "${WORK}/registry")
