@@ -5,17 +5,14 @@
 set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_cupsd.txt port=16631 examples=$(dirname "$2")/cups
 [ "$(id -u)" = 0 ] || { echo "SKIPPED: cupsd hands a backend credentials only when run as root"; exit 77; }
-for c in cupsd lpadmin lp lpstat ipptool ps2pdf; do
-  command -v "$c" >/dev/null || { echo "FAIL: $c is missing (scripts/install-deps.sh installs it)"; exit 1; }
-done
+type -P cupsd lpadmin lp lpstat ipptool ps2pdf >/dev/null || { echo "FAIL: see scripts/install-deps.sh"; exit 1; }
 work=$(mktemp -d /tmp/pralix-cupsd.XXXXXX)
 . "$(dirname "$0")/script_lib.sh"
 trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
 chmod 755 "$work"
 out=$work/transcript.txt
 check() {  # check WHAT COMMAND...: a line per check
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fi >>"$out"
+  if "${@:2}"; then echo "ok: $1"; else echo "FAIL: $1"; fi >>"$out"
 }
 
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }

@@ -79,8 +79,7 @@ endforeach()
 file(WRITE "${WORK}/host.txt" "${transcript}")
 expect_golden("${WORK}/host.txt" host.txt)
 
-# Under Wine the store's key is volatile: gone once the registry server restarts (with the prefix's services, holding
-# no output of this script open), and never in the prefix's registry files.
+# Under Wine the store's key is volatile: gone after a registry server restart, never in the prefix's registry files.
 if(EMULATOR)
   execute_process(COMMAND sh -c "wineserver -k; wineserver -w; wineserver -p; '${EMULATOR}' wineboot"
                   INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 180)

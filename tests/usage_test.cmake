@@ -7,12 +7,10 @@ set(programs
   "umpd-options|${OPTIONS}||export"
   "umpd-printserver|${PRINTSERVER}|--address ${TEST_NET}31 --raw-port 0|--port"
   "pralix|${PRALIX}||job user")
+list(FILTER programs EXCLUDE REGEX "^[^|]*[|][|]")
 foreach(program ${programs})
   string(REPLACE "|" ";" fields "${program}")
   list(POP_FRONT fields name path before missing)
-  if(NOT path)
-    continue()
-  endif()
   set(transcript "")
   foreach(args --help --version --no-such-option "${missing}")
     separate_arguments(argv UNIX_COMMAND "${before} ${args}")
