@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The backend in a private cupsd on a loopback port (clients pointed at it with -h), a root-owned ServerBin with the
-# installed backend and the system's filters: each check and the tickets the servers decoded, as a golden transcript.
-#   cupsd_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR   (UPDATE_GOLDEN=1 rewrites the golden file; skipped unless root)
+# The backend in a private cupsd on 127.0.0.1:16631 (root only), a root-owned ServerBin with the backend and the
+# system's filters: each check and the servers' tickets as a golden transcript.   Arguments: BUILD SAMPLE NET GOLDEN_DIR
 set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_cupsd.txt port=16631 examples=$(dirname "$2")/cups
 [ "$(id -u)" = 0 ] || { echo "SKIPPED: cupsd hands a backend credentials only when run as root"; exit 77; }

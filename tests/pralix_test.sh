@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The CUPS backend installed into a DESTDIR and run as CUPS runs it, against reference print servers: the installed
-# files and each run's exit status, messages and the ticket the server decoded, compared with the golden transcript.
-#   pralix_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR WORK   (UPDATE_GOLDEN=1 rewrites the golden file)
+# The CUPS backend installed into a DESTDIR, run as CUPS runs it against reference print servers: the files, each
+# run's exit status, messages and decoded ticket as a golden transcript.   Arguments: BUILD SAMPLE NET GOLDEN_DIR WORK
 set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_backend.txt work=$5
 . "$(dirname "$0")/script_lib.sh"

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # umpd-spool --interactive as a person uses it, in a pane of this script's own tmux server: panes, exit statuses,
-# messages and the identities printed as a golden transcript.
-#   terminal_user_test.sh BUILD_DIR SAMPLE TEST_NET GOLDEN_DIR WORK   (UPDATE_GOLDEN=1 rewrites the golden file)
+# messages and identities printed as a golden transcript.   Arguments: BUILD SAMPLE NET GOLDEN_DIR WORK
 set -u
 build=$1 sample=$2 net=$3 golden=$4/terminal_user.txt work=$5
 . "$(dirname "$0")/script_lib.sh"
