@@ -16,8 +16,9 @@ server() {
 }
 # golden OUT GOLDEN: OUT, its addresses, paths and peers as words, is GOLDEN (UPDATE_GOLDEN=1 rewrites GOLDEN).
 golden() {
-  sed -i -e "s/${net//./\\.}/NET./g" -e "s|$work|WORK|g" -e "s|${sample:-SAMPLE}|SAMPLE|g" \
-    -e 's/job from [0-9.]*:[0-9]*/job from PEER/' "$1"
+  # The peer first: on a test network of 127.0.0. it would otherwise read "NET.1:port".
+  sed -i -e 's/job from [0-9.]*:[0-9]*/job from PEER/' -e "s/${net//./\\.}/NET./g" -e "s|$work|WORK|g" \
+    -e "s|${sample:-SAMPLE}|SAMPLE|g" "$1"
   [ -z "${UPDATE_GOLDEN:-}" ] || cp "$1" "$2"
   diff -u "$2" "$1"
 }
