@@ -16,7 +16,7 @@ const char SENTINEL = 'Z';
 void Convert(char* out, size_t size, const WCHAR* in) { tchar2char(out, size, in); }
 void Convert(WCHAR* out, size_t size, const char* in) { char2tchar(out, size, in); }
 
-// Converts into a destination of exactly `size` units followed by a sentinel.
+// Into exactly `size` units followed by a sentinel.
 template <typename To, typename From>
 std::basic_string<To> Into(const std::basic_string<From>& src, size_t size)
 {
@@ -46,7 +46,6 @@ TEST(Conversions, CutToTheDestinationAndAlwaysTerminated)
     }
 }
 
-// A field filled to its end is read to its end only, not into the next.
 TEST(Conversions, SourceFieldWithoutTerminatorIsReadToItsEndOnly)
 {
     const WCHAR wideFields[2][5] = {{'a', 'b', 'c', 'd', 'e'}, {'X', 'Y', 'Z', 0}};
