@@ -112,7 +112,7 @@ TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
 }
 
 // A job reaches the port at its end, or when its handle closes with it open; an aborted one never
-// (checked before the close: Wine's ClosePrinter delivers an aborted job, Windows deletes it).
+// (checked before the close: Wine delivers an aborted job at ClosePrinter, Windows and the stand-in delete it).
 TEST(Spooler, JobsReachThePortWhenTheyEnd)
 {
     TestPrinter printer;
