@@ -35,7 +35,7 @@ protected:
     void TearDown() override { RestoreAnsiCodePage(); }
 };
 
-TEST(Conversions, CutToTheDestinationAndAlwaysTerminated)
+TEST(Conversions, CutToTheDestinationTerminatedAndSourceFieldsReadToTheirEndOnly)
 {
     struct Case { size_t length, size, kept; };
     for (Case c : {Case{7, 9, 7}, Case{8, 9, 8}, Case{9, 9, 8}, Case{300, 9, 8}, Case{0, 1, 0}, Case{5, 1, 0},
@@ -44,10 +44,7 @@ TEST(Conversions, CutToTheDestinationAndAlwaysTerminated)
         EXPECT_EQ(ToNarrow(W(text), c.size), std::string(c.kept, 'a')) << c.length << " into " << c.size;
         EXPECT_EQ(ToWide(text, c.size), W(std::string(c.kept, 'a'))) << c.length << " into " << c.size;
     }
-}
-
-TEST(Conversions, SourceFieldWithoutTerminatorIsReadToItsEndOnly)
-{
+    // A field filled to its end without a terminator, then the next.
     const WCHAR wideFields[2][5] = {{'a', 'b', 'c', 'd', 'e'}, {'X', 'Y', 'Z', 0}};
     char narrow[16];
     tchar2char(narrow, wideFields[0]);
