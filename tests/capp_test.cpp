@@ -1,5 +1,4 @@
-// The application object: the policy, the identity line, and each way through its three dialogs
-// (the scripted user answering, the shipped library's resources shown).
+// The application object: its policy, identity line and three dialogs (the scripted user answering).
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"

@@ -1,5 +1,4 @@
-// The spooler hooks driven as the spooler drives them, with the option store,
-// the validation flow and the ticket writer replaced by the fakes.
+// The spooler hooks driven as the spooler drives them; the store, flow and ticket writer are the fakes.
 #include "fakes.h"
 #include "printer.h"
 #include "scripted_user.h"
@@ -172,8 +171,7 @@ TEST_F(HookTest, EveryWayAJobStarts)
 }
 
 #ifndef _WIN32
-// A failed spooler write anywhere in a splice fails the call, a short one is continued; the rest of
-// the job still goes out. Once the ticket is in, the spooler's own count is reported.
+// A failed write fails the call, a short one is continued, the rest goes out; then the spooler's own count.
 TEST_F(HookTest, SpoolerThatWritesLessOrFails)
 {
     // The fault at the last buffer's first, second or third spooler write.
@@ -199,9 +197,9 @@ TEST_F(HookTest, SpoolerThatWritesLessOrFails)
                 Write(h, "\ntail");
                 DrvSplEndDoc(h);
                 DrvSplClose(h);
-                transcript += "== " + what + Escaped(last) + " at " + std::to_string(at) + "\ncall " + std::to_string(ok) +
-                              ", count " + std::to_string(written) + " of " + std::to_string(last.size()) +
-                              "\nport: " + Escaped(printer_.EndJobAndRead()) + "\n";
+                transcript += "== " + what + Escaped(last) + " at " + std::to_string(at) + "\ncall " +
+                              std::to_string(ok) + ", count " + std::to_string(written) + " of " +
+                              std::to_string(last.size()) + "\nport: " + Escaped(printer_.EndJobAndRead()) + "\n";
             }
         }
     }

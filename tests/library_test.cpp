@@ -1,5 +1,4 @@
-// What the shipped library relies on in the platform (the real system decides, the stand-in must
-// agree): the loader, its compiled resources read back, and the spooler's calls.
+// The loader, resources and spooler calls the shipped library relies on: the stand-in must agree with Windows.
 #include "printer.h"
 
 #ifndef _WIN32
@@ -65,8 +64,7 @@ TEST(Resources, StringsAndNobodyToShowADialogTo)
     FreeLibrary(lib);
 }
 
-// The level-1 job and driver queries: a call without a buffer tells the size; then at the size
-// minus one, the size and one more, each within its buffer, the names pointing into it.
+// Level-1 job and driver queries: the size, then buffers of size - 1, size and size + 1 with sentinels.
 TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
 {
     TestPrinter printer;

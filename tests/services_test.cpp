@@ -1,5 +1,4 @@
-// The services behind the hooks as shipped: the record's defaults, its store in
-// the platform's registry, the job-ticket block and the password encoding.
+// The services behind the hooks as shipped: defaults, registry store, ticket block, password encoding.
 #include "fakes.h"
 #include "printer.h"
 #include "store_support.h"
@@ -259,8 +258,7 @@ TEST_F(TicketTest, EachOptionValueGivesItsLine)
     }
 }
 
-// Line breaks become spaces (in the stored comment too), a long comment is cut; both
-// passwords serve one job only.
+// Line breaks become spaces (in the stored comment too), a long comment is cut; passwords serve one job.
 TEST_F(TicketTest, IdentityLinesAndPasswordsForOneJob)
 {
     const std::string tail(230, 'c');

@@ -1,5 +1,4 @@
-// Frames and reply codes byte for byte as the print server reads and writes them, and the socket
-// layer against a live server on loopback.
+// Request frames and reply codes byte for byte, and the socket layer against a loopback server.
 #include "capp.h"
 #include "loopback_server.h"
 #include "spdll_framing.h"

@@ -1,5 +1,4 @@
-// The terminal user's drawing: whole screens (characters, each cell's look
-// and the caret) and the wrapping of texts compared with golden ones.
+// The terminal user's drawing: whole screens (characters, looks, caret) and wrapped texts, as golden ones.
 #include "terminal_draw.h"
 
 #define UMPD_GOLDEN_DIR ""  // the golden file is named by its whole path
