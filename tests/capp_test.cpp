@@ -1,6 +1,4 @@
-// The application object and its three dialogs: the policy, the identity
-// line, and each way through the dialogs (driven by the scripted user, with
-// the templates and strings of the shipped library's resources).
+// The application object: its policy, identity line and three dialogs (the scripted user answering).
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"
@@ -93,8 +91,7 @@ TEST_F(AppTest, PolicyDecidesWhetherIdentityIsRequired)
         record[1] = static_cast<unsigned char>(c.enable), record[2] = static_cast<unsigned char>(c.user);
         record[4] = static_cast<unsigned char>(c.password), record[5] = static_cast<unsigned char>(c.account);
         CAppSetSecurePrintingOptions(&gTheApp, record);
-        EXPECT_EQ(CAppEvaluateSecureOptions(&gTheApp), c.code) << int(c.enable) << int(c.user) << int(c.password)
-                                                               << int(c.account);
+        EXPECT_EQ(CAppEvaluateSecureOptions(&gTheApp), c.code) << +c.enable << +c.user << +c.password << +c.account;
     }
     unsigned char record[521];
     memset(record, 'm', sizeof record);  // texts without a terminator end within their fields
@@ -103,8 +100,7 @@ TEST_F(AppTest, PolicyDecidesWhetherIdentityIsRequired)
     EXPECT_EQ(std::string(gTheApp.mSecureOptions.strEmailAddress), std::string(255, 'm'));
 }
 
-// The identity line the request carries: TAB, CR and LF inside a field are
-// spaces, so no field can shift another; 70 bytes must be left for it.
+// TAB, CR and LF inside a field are spaces, so no field can shift another; 70 bytes must be left.
 TEST_F(AppTest, IdentityLine)
 {
     struct Case { const char *user, *password, *account, *line; int16_t size; };
@@ -119,12 +115,8 @@ TEST_F(AppTest, IdentityLine)
     }
 }
 
-// Each way through the secure access dialog, editable (CAppGetUserInfo) or
-// locked (CAppGetIPAddressFromUser), with its "IP Address..." command, under
-// a policy (user, password, account); then each way through the validation
-// error dialog, by the rejected-fields block of the server's verdict ('1':
-// rejected, at bytes 0, 2 and 4). Each case prints the dialogs and the state
-// it leaves.
+// The secure access dialog editable or locked, under a policy (user, password, account), then the
+// validation error dialog by the verdict's rejected-fields block ('1' at bytes 0, 2, 4): the dialogs, the state left.
 TEST_F(AppTest, DialogTranscript)
 {
     const std::string longFields = "1112=" + std::string(30, 'u') + ", 1113=" + std::string(12, 'p') + ", 1114=" +

@@ -16,7 +16,7 @@ const char SENTINEL = 'Z';
 void Convert(char* out, size_t size, const WCHAR* in) { tchar2char(out, size, in); }
 void Convert(WCHAR* out, size_t size, const char* in) { char2tchar(out, size, in); }
 
-// Converts into a destination of exactly `size` units followed by a sentinel.
+// Into exactly `size` units followed by a sentinel.
 template <typename To, typename From>
 std::basic_string<To> Into(const std::basic_string<From>& src, size_t size)
 {
@@ -35,7 +35,7 @@ protected:
     void TearDown() override { RestoreAnsiCodePage(); }
 };
 
-TEST(Conversions, CutToTheDestinationAndAlwaysTerminated)
+TEST(Conversions, CutToTheDestinationTerminatedAndSourceFieldsReadToTheirEndOnly)
 {
     struct Case { size_t length, size, kept; };
     for (Case c : {Case{7, 9, 7}, Case{8, 9, 8}, Case{9, 9, 8}, Case{300, 9, 8}, Case{0, 1, 0}, Case{5, 1, 0},
@@ -44,11 +44,7 @@ TEST(Conversions, CutToTheDestinationAndAlwaysTerminated)
         EXPECT_EQ(ToNarrow(W(text), c.size), std::string(c.kept, 'a')) << c.length << " into " << c.size;
         EXPECT_EQ(ToWide(text, c.size), W(std::string(c.kept, 'a'))) << c.length << " into " << c.size;
     }
-}
-
-// A field filled to its end is read to its end only, not into the next.
-TEST(Conversions, SourceFieldWithoutTerminatorIsReadToItsEndOnly)
-{
+    // A field filled to its end without a terminator, then the next.
     const WCHAR wideFields[2][5] = {{'a', 'b', 'c', 'd', 'e'}, {'X', 'Y', 'Z', 0}};
     char narrow[16];
     tchar2char(narrow, wideFields[0]);

@@ -3,8 +3,6 @@
 
 #include <winspool.h>
 
-#include <cstring>
-
 FakeSeams gFakes;
 
 // What the loader does before any hook runs.
@@ -14,8 +12,7 @@ const bool gSectionReady =
 void FakeSeams::Reset()
 {
     *this = FakeSeams();
-    memset(&toLoad, 0, sizeof toLoad);
-    SetDefaultPralixOptions(&toLoad);
+    toLoad = Defaults();
     validate = [](IdentOptions*) { return 1; };
     ticket = "<TICKET>\r\n";
 }
@@ -23,11 +20,7 @@ void FakeSeams::Reset()
 StoredState LoadUserInfo(_OEM_PRIVDEVMODE* pUserOptions, HANDLE, LPCWSTR name, DWORD* pcbValue)
 {
     gFakes.log += "load " + (name ? HostUtf8(name) : "(no name)") + "\n";
-    *pUserOptions = gFakes.toLoad;
-    if (gFakes.loadState != STORED_VALID) {
-        memset(pUserOptions, 0, sizeof *pUserOptions);
-        SetDefaultPralixOptions(pUserOptions);
-    }
+    *pUserOptions = gFakes.loadState == STORED_VALID ? gFakes.toLoad : Defaults();
     *pcbValue = gFakes.loadSize;
     return gFakes.loadState;
 }

@@ -1,10 +1,12 @@
 // Stand-ins for the option store, the validation flow and the ticket writer,
 // linked into the unit tests in their place: each call adds a line to the log.
+// Also the record helpers the services tests share.
 #pragma once
 
 #include "hostglue.h"
 #include "umpd.h"
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -20,3 +22,25 @@ struct FakeSeams {
 };
 
 extern FakeSeams gFakes;
+
+// The defaults over zeroed reserved bytes.
+inline _OEM_PRIVDEVMODE Defaults()
+{
+    _OEM_PRIVDEVMODE d;
+    memset(&d, 0, sizeof d);
+    SetDefaultPralixOptions(&d);
+    return d;
+}
+
+// A record's text field set to ASCII text.
+inline void SetText(WCHAR* field, const std::string& text)
+{
+    for (char c : text) *field++ = static_cast<WCHAR>(c);
+    *field = 0;
+}
+
+inline void Replace(std::string& s, const std::string& from, const std::string& to)
+{
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+}

@@ -1,5 +1,4 @@
-// The spooler hooks driven as the spooler drives them, with the option store,
-// the validation flow and the ticket writer replaced by the fakes.
+// The spooler hooks driven as the spooler drives them; the store, flow and ticket writer are the fakes.
 #include "fakes.h"
 #include "printer.h"
 #include "scripted_user.h"
@@ -28,11 +27,6 @@ std::string Hex(const void* p)
     return s.str();
 }
 
-void Replace(std::string& s, const std::string& from, const std::string& to)
-{
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
-}
-
 // The bytes on one line.
 std::string Escaped(std::string s)
 {
@@ -57,7 +51,7 @@ protected:
         return handle_ = DrvSplStartDoc(printer_.handle(), jobId_);
     }
 
-    // Writes data in buffers that end at the cuts; each call must report the caller's own count.
+    // Data in buffers that end at the cuts; each call must report the caller's own count.
     void Write(HANDLE h, const std::string& data, std::vector<size_t> cuts = {})
     {
         size_t from = 0;
@@ -70,7 +64,7 @@ protected:
         }
     }
 
-    // A whole job through the hooks (none when the start is refused): what reached the port.
+    // A whole job through the hooks (none if refused at its start): what reached the port.
     std::string Print(const std::string& data, const std::vector<size_t>& cuts = {}, const WCHAR* document = TEXT("job.ps"))
     {
         if (HANDLE h = Start(document)) {
@@ -86,9 +80,8 @@ protected:
     HANDLE handle_ = nullptr;
 };
 
-// One ticket before the first tag, wherever one cut falls and in buffers of
-// any size down to one byte: near misses, a false start ("%%%EndComments"
-// holds the tag one byte in), a second tag, a possible tag left at the end.
+// One ticket before the first tag, wherever one cut falls and in buffers of any size: near misses,
+// a false start ("%%%EndComments"), a second tag, a possible tag left at the end.
 TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
 {
     for (const std::string& data :
@@ -128,17 +121,8 @@ TEST_F(HookTest, AbortTellsTheUserAndDropsHeldBytes)
     }
 }
 
-void SetText(WCHAR* field, const char* text)
-{
-    while ((*field++ = static_cast<WCHAR>(*text++))) {}
-}
-
-// Every way a job start goes. Only "Test Page" skips the load, the flow and
-// the store. Whatever the run's result, only the fields it wrote go over the
-// record as stored when it ends (what another writer stored meanwhile is
-// kept); a value that is not a record gives the defaults and is told once,
-// by the job start, else by the ticket writer. Only a run that ends in 1
-// gives the job a handle; the trace tells each call.
+// Only "Test Page" skips the load, the flow and the store; only the fields a run wrote go over the
+// record as stored when it ends; a value that is not a record is told once; only a run's 1 gives a handle.
 TEST_F(HookTest, EveryWayAJobStarts)
 {
     struct Case { const char* what; const WCHAR* document; bool notARecord; uint32_t written; int result; } cases[] = {
@@ -174,7 +158,7 @@ TEST_F(HookTest, EveryWayAJobStarts)
         testing::internal::CaptureStdout();
         std::string port = Print(JOB, {}, c.document);
         std::string trace = testing::internal::GetCapturedStdout();
-        // Each value by its field's name: under Wine a handle and the job id can be the same small number.
+        // By field name: under Wine a handle and the job id can be the same small number.
         Replace(trace, "JobId " + std::to_string(jobId_), "JobId ID");
         Replace(trace, "hPrinter " + Hex(printer_.handle()), "hPrinter PRINTER");
         for (const char* field : {"handle ", "hDriver "})
@@ -187,45 +171,37 @@ TEST_F(HookTest, EveryWayAJobStarts)
 }
 
 #ifndef _WIN32
-// A failed spooler write at any place of a splice fails the call, a short one
-// is continued; the rest of the job still goes out. Once the ticket is in,
-// the spooler's own count is reported. (The stand-in makes the spooler fail
-// or write one byte.)
+// A failed write fails the call, a short one is continued, the rest goes out; then the spooler's own count.
 TEST_F(HookTest, SpoolerThatWritesLessOrFails)
 {
-    // All but the last buffer are written before the fault; the last one's writes count from 1.
-    struct Case { const char* what; std::vector<std::string> buffers; DWORD failAt, shortAt; } cases[] = {
-        {"bytes before the tag fail", {"%!PS\n%%EndComments\nrest"}, 1, 0},
-        {"ticket line fails", {"%!PS\n%%EndComments\nrest"}, 2, 0},
-        {"tag and the rest fail", {"%!PS\n%%EndComments\nrest"}, 3, 0},
-        {"ticket after held bytes fails", {"abc%%End", "Comments\n"}, 1, 0},
-        {"held bytes fail", {"abc%%End", "Comments\n"}, 2, 0},
-        {"rest after held bytes fails", {"abc%%End", "Comments\n"}, 3, 0},
-        {"plain buffer fails", {"no tag yet"}, 1, 0},
-        {"after the ticket fails", {"%%EndComments\n", "more"}, 1, 0},
-        {"bytes before the tag short", {"%!PS\n%%EndComments\nrest"}, 0, 1},
-        {"tag and the rest short", {"%!PS\n%%EndComments\nrest"}, 0, 3},
-        {"held bytes short", {"abc%%End", "Comments\n"}, 0, 2},
-        {"plain buffer short", {"no tag yet"}, 0, 1},
-        {"after the ticket short", {"%%EndComments\n", "more"}, 0, 1},
-    };
+    // The fault at the last buffer's first, second or third spooler write.
+    const std::vector<std::vector<std::string>> jobs = {
+        {"%!PS\n%%EndComments\nrest"}, {"abc%%End", "Comments\n"}, {"no tag yet"}, {"%%EndComments\n", "more"}};
     std::string transcript;
-    for (const Case& c : cases) {
-        HANDLE h = Start();
-        ASSERT_NE(h, nullptr);
-        for (size_t i = 0; i + 1 < c.buffers.size(); i++) Write(h, c.buffers[i]);
-        StandinFailWritePrinterCall(c.failAt);
-        StandinShortWritePrinterCall(c.shortAt, 1);
-        std::string last = c.buffers.back();
-        DWORD written = 0;
-        BOOL ok = DrvSplWritePrinter(h, &last[0], static_cast<DWORD>(last.size()), &written);
-        StandinFailWritePrinterCall(0);
-        StandinShortWritePrinterCall(0, 0);
-        Write(h, "\ntail");
-        DrvSplEndDoc(h);
-        DrvSplClose(h);
-        transcript += "== " + std::string(c.what) + "\ncall " + std::to_string(ok) + ", count " + std::to_string(written) +
-                      " of " + std::to_string(last.size()) + "\nport: " + Escaped(printer_.EndJobAndRead()) + "\n";
+    for (const auto& buffers : jobs) {
+        for (DWORD at = 1; at <= 3; at++) {
+            for (bool fail : {true, false}) {
+                HANDLE h = Start();
+                ASSERT_NE(h, nullptr);
+                std::string last = buffers.back(), what = fail ? "fail " : "short ";
+                for (size_t i = 0; i + 1 < buffers.size(); i++) {
+                    Write(h, buffers[i]);
+                    what += Escaped(buffers[i]) + " | ";
+                }
+                StandinFailWritePrinterCall(fail ? at : 0);
+                StandinShortWritePrinterCall(fail ? 0 : at, 1);
+                DWORD written = 0;
+                BOOL ok = DrvSplWritePrinter(h, &last[0], static_cast<DWORD>(last.size()), &written);
+                StandinFailWritePrinterCall(0);
+                StandinShortWritePrinterCall(0, 0);
+                Write(h, "\ntail");
+                DrvSplEndDoc(h);
+                DrvSplClose(h);
+                transcript += "== " + what + Escaped(last) + " at " + std::to_string(at) + "\ncall " +
+                              std::to_string(ok) + ", count " + std::to_string(written) + " of " +
+                              std::to_string(last.size()) + "\nport: " + Escaped(printer_.EndJobAndRead()) + "\n";
+            }
+        }
     }
     ExpectGolden("hooks-spooler-faults.txt", transcript);
 }
@@ -241,8 +217,7 @@ TEST_F(HookTest, JobRecordThatCannotBeAllocated)
 }
 #endif
 
-// The tag search against its plain definition, on random buffers over the tag's
-// own letters (some after a run of '%') with tags planted at random.
+// Against the plain definition, on random buffers of the tag's letters with tags planted at random.
 TEST(TagSearch, AgreesWithTheDefinitionOnRandomBuffers)
 {
     std::mt19937 rng(20261206);

@@ -1,7 +1,9 @@
-// What the shipped library relies on in the platform, on both builds (the
-// real system decides, the stand-in must agree): the loader, its compiled
-// resources read back, and the spooler's calls.
+// The loader, resources and spooler calls the shipped library relies on: the stand-in must agree with Windows.
 #include "printer.h"
+
+#ifndef _WIN32
+#include "loopback_server.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -12,9 +14,8 @@
 
 namespace {
 
-// Seen from a module that counts its notifications: one attach however often
-// it is loaded, the detach at the last free; a refused attach fails the load
-// (and gets no detach: the C runtime's start-up code passes none).
+// One attach however often a module is loaded, the detach at the last free; a refused attach
+// fails the load and gets no detach (the C runtime's start-up code passes none).
 TEST(Loader, AttachOnceDetachAtTheLastFreeAndRefusal)
 {
     long log[4] = {};
@@ -37,11 +38,9 @@ TEST(Loader, AttachOnceDetachAtTheLastFreeAndRefusal)
     SetEnvironmentVariableA("ENTRY_FIXTURE_REFUSE", nullptr);
 }
 
-// Into a buffer of exactly `size` units and a sentinel: at most size - 1
-// units and the terminator, line feeds as real line feeds; an absent id in a
-// block with entries gives an empty string, in a block without any (or with
-// no room for a character) the buffer is left alone.
-TEST(Resources, Strings)
+// Into `size` units and a sentinel: at most size - 1 and the terminator; an absent id gives an empty
+// string in a block with entries, else (or with no room for a character) the buffer is left alone.
+TEST(Resources, StringsAndNobodyToShowADialogTo)
 {
     HMODULE lib = LoadLibraryW((ExecutableDirectory() + Wide(UMPD_LIBRARY_NAME)).c_str());
     ASSERT_NE(lib, nullptr) << GetLastError();
@@ -56,12 +55,16 @@ TEST(Resources, Strings)
         EXPECT_EQ(buf[static_cast<size_t>(c.size)], SENTINEL) << "wrote past the buffer";
         EXPECT_EQ(buf[0] == SENTINEL ? Wide("(untouched)") : WString(buf.data()), Wide(c.text));
     }
+#ifndef _WIN32
+    // The stand-in without a user: as without a desktop.
+    DLGPROC none = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return 0; };
+    EXPECT_EQ(DialogBoxParamW(lib, MAKEINTRESOURCEW(118), nullptr, none, 0), -1);
+    EXPECT_EQ(MessageBoxW(nullptr, TEXT("text"), TEXT("caption"), MB_OK), 0);
+#endif
     FreeLibrary(lib);
 }
 
-// The level-1 job and driver queries: a first call without a buffer tells the
-// size; then at the size minus one, the size and one more, each writing
-// within its buffer, the names pointing into it.
+// Level-1 job and driver queries: the size, then buffers of size - 1, size and size + 1 with sentinels.
 TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
 {
     TestPrinter printer;
@@ -106,10 +109,8 @@ TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SPL_NO_STARTDOC));
 }
 
-// A job reaches the port when it ends, or when its handle closes with it
-// still open; an aborted one never does (checked before the handle closes:
-// Wine's AbortPrinter keeps the job and delivers it at ClosePrinter, where
-// Windows and the stand-in delete it).
+// A job reaches the port at its end, or when its handle closes with it open; an aborted one never
+// (checked before the close: Wine delivers an aborted job at ClosePrinter, Windows and the stand-in delete it).
 TEST(Spooler, JobsReachThePortWhenTheyEnd)
 {
     TestPrinter printer;
@@ -132,5 +133,39 @@ TEST(Spooler, JobsReachThePortWhenTheyEnd)
         printer.RemoveOutput();
     }
 }
+
+#ifndef _WIN32
+// The stand-in's raw TCP port: the connection opens at a job's first write, each write is on the
+// wire before the job ends; a port that refuses or a connection that drops fails the write and the end.
+TEST(StandinSpooler, RawTcpPortStreamsAndReportsFailures)
+{
+    ServerScript script;  // takes what comes until the client pauses, then closes
+    LoopbackServer server(script);
+    struct Case { const char* what; std::string port; bool aborted; int writes; bool failed; };
+    for (const Case& c : {Case{"aborted before a write", server.Port(), true, 0, false},
+                          Case{"ended before a write", server.Port(), false, 0, false},
+                          Case{"streamed, then dropped", server.Port(), false, 1000, true},
+                          Case{"refused", ClosedPort(), false, 1, true}}) {
+        SCOPED_TRACE(c.what);
+        TestPrinter printer(TEXT("Pralix PS"), Wide("127.0.0.1:" + c.port));
+        printer.StartJob(TEXT("net.ps"));
+        if (c.aborted) {
+            EXPECT_TRUE(AbortPrinter(printer.handle()));
+            continue;
+        }
+        std::string chunk(65536, 'x');
+        DWORD written = 0;
+        bool failed = false;
+        for (int i = 0; i < c.writes && !failed; i++) {  // at most 64 MiB
+            failed = !WritePrinter(printer.handle(), &chunk[0], static_cast<DWORD>(chunk.size()), &written);
+            if (i == 0 && !failed) {
+                EXPECT_EQ(server.Received(), chunk) << "the first write waited for the job's end";
+            }
+        }
+        EXPECT_EQ(failed, c.failed);
+        EXPECT_EQ(EndDocPrinter(printer.handle()), !c.failed);
+    }
+}
+#endif
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The services behind the hooks as the library ships them: the options
-// record's defaults, its store in the platform's registry (Wine's real one on
-// the Windows build, the stand-in's on Linux), the job-ticket block as the
-// print server reads it, and the password encoding.
+// The services behind the hooks as shipped: defaults, registry store, ticket block, password encoding.
+#include "fakes.h"
 #include "printer.h"
 #include "store_support.h"
 #include "transcript.h"
@@ -35,19 +33,6 @@ const struct { const char* name; size_t offset, size; } FIELDS[] = {
     F(pralixProof), F(autoTED), F(invertImage), F(mirrorImage), F(imageEnhancement), F(bypassOption), F(outputBin),
     F(duplex), F(faceup), F(collate), F(reversePrint), F(staplePosition), F(rotatePages), F(bImposition),
     F(sImpositionType), F(sSectionSize), F(sOutputPaperSize), F(bCropMarks), F(bScaleToFit)};
-
-void SetText(WCHAR* field, const std::u16string& text)
-{
-    std::char_traits<WCHAR>::copy(field, reinterpret_cast<const WCHAR*>(text.c_str()), text.size() + 1);
-}
-
-_OEM_PRIVDEVMODE Defaults()
-{
-    _OEM_PRIVDEVMODE d;
-    memset(&d, 0, sizeof d);
-    SetDefaultPralixOptions(&d);
-    return d;
-}
 
 // A record in which every byte differs from the defaults' (but the mark).
 _OEM_PRIVDEVMODE Patterned(BYTE seed)
@@ -92,8 +77,7 @@ protected:
     StoredDriver driver_;
 };
 
-// A store creates a volatile key holding the record byte for byte, and a load
-// gives it back; a buffer too small for the value gets its size and no success.
+// A volatile key holding the record byte for byte; a buffer too small for it gets its size only.
 TEST_F(StoreTest, ARecordStoredWhole)
 {
     _OEM_PRIVDEVMODE r, in = Patterned(3);
@@ -104,7 +88,6 @@ TEST_F(StoreTest, ARecordStoredWhole)
     EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
     EXPECT_EQ(GetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
     EXPECT_TRUE(SameBytes(r, in));
-    // Only a volatile key refuses a lasting sub-key.
     EXPECT_EQ(driver_.CreateLastingSubKey(), static_cast<LONG>(ERROR_CHILD_MUST_BE_VOLATILE));
     HKEY key = OpenKey(KEY_QUERY_VALUE);
     EXPECT_EQ(RegQueryValueExW(key, TEXT("User Info"), nullptr, nullptr, raw.data(), &size), ERROR_MORE_DATA);
@@ -112,8 +95,7 @@ TEST_F(StoreTest, ARecordStoredWhole)
     RegCloseKey(key);
 }
 
-// No value, or one that is not a whole record with its mark, loads the
-// defaults and tells the value's size.
+// No value, or not a whole record with its mark: the defaults, and the value's size.
 TEST_F(StoreTest, MissingOrBadValuesLoadTheDefaults)
 {
     _OEM_PRIVDEVMODE good = Patterned(5);
@@ -133,8 +115,7 @@ TEST_F(StoreTest, MissingOrBadValuesLoadTheDefaults)
     }
 }
 
-// The key is the driver's name before its last comma; a name that gives no
-// key (none, empty, nothing before the comma, too long) leaves the store alone.
+// The key is the driver's name before its last comma; a name that gives no key leaves the store alone.
 TEST_F(StoreTest, NamesAndTheirKeys)
 {
     _OEM_PRIVDEVMODE out;
@@ -151,7 +132,7 @@ TEST_F(StoreTest, NamesAndTheirKeys)
     }
 }
 
-// Two jobs storing at once: every load sees one whole record or the other.
+// Every load sees one whole record or the other.
 TEST_F(StoreTest, ConcurrentStoresNeverTearTheValue)
 {
     const _OEM_PRIVDEVMODE a = Patterned(21), b = Patterned(99);
@@ -172,7 +153,6 @@ TEST_F(StoreTest, ConcurrentStoresNeverTearTheValue)
 }
 
 #ifdef _WIN32
-// The key is open to every account: its security holds a null access list.
 TEST_F(StoreTest, KeyHasANullAccessList)
 {
     ASSERT_EQ(Store(Defaults(), driver_.Name()), 0u);
@@ -188,12 +168,10 @@ TEST_F(StoreTest, KeyHasANullAccessList)
     EXPECT_EQ(dacl, nullptr);
 }
 #else
-// A registry that fails (made by the stand-in: CI runs as root): a load gives the
-// defaults, a store is reported and leaves the value as it was.
+// A failing registry (made so by the stand-in): a load gives the defaults, a store is reported.
 TEST_F(StoreTest, RegistryFailures)
 {
     const _OEM_PRIVDEVMODE first = Patterned(31), second = Patterned(32);
-    // The loads fail with the first two, the stores with the last two.
     struct Case { StandinRegistryCall call; DWORD stored; } cases[] = {
         {STANDIN_REG_OPEN, 0}, {STANDIN_REG_QUERY, 0},
         {STANDIN_REG_CREATE, ERROR_INVALID_DATA}, {STANDIN_REG_SET, ERROR_ACCESS_DENIED}};
@@ -219,8 +197,7 @@ class TicketTest : public ::testing::Test {
 protected:
     void SetUp() override { options_ = Defaults(); }
 
-    // The block for options_ (stored first unless told not to), as lines without
-    // their CR LF: each must have one and fit 255 bytes.
+    // The block for options_ (stored first), as lines without their CR LF: each has one, in 255 bytes.
     Lines Ticket(bool store = true)
     {
         if (store) {
@@ -242,7 +219,6 @@ protected:
     _OEM_PRIVDEVMODE options_;
 };
 
-// First use: the defaults' block, and the defaults stored.
 TEST_F(TicketTest, FirstUseGivesTheDefaultsBlockAndStoresThem)
 {
     EXPECT_EQ(Ticket(false), GoldenLines("ticket-defaults.txt"));
@@ -251,8 +227,6 @@ TEST_F(TicketTest, FirstUseGivesTheDefaultsBlockAndStoresThem)
     EXPECT_EQ(memcmp(stored.data(), &options_, sizeof options_), 0);
 }
 
-// Each value of each option gives its line in place of the defaults' one,
-// and changes nothing else.
 TEST_F(TicketTest, EachOptionValueGivesItsLine)
 {
     const Lines defaults = GoldenLines("ticket-defaults.txt");
@@ -284,31 +258,28 @@ TEST_F(TicketTest, EachOptionValueGivesItsLine)
     }
 }
 
-// Line breaks in the free texts become spaces (in the stored comment too), a long
-// comment is cut to fit its line, a secure-print password brings the guard line
-// first and its own line last; both passwords serve one job only.
+// Line breaks become spaces (in the stored comment too), a long comment is cut; passwords serve one job.
 TEST_F(TicketTest, IdentityLinesAndPasswordsForOneJob)
 {
     const std::string tail(230, 'c');
-    SetText(options_.docOwner, u"own\rer\n");
-    SetText(options_.password, u"pw");
-    SetText(options_.accountNo, u"12\r\n34");
-    SetText(options_.docComment, u"one\r\ntwo\rthree\nfour" + std::u16string(tail.begin(), tail.end()));
-    SetText(options_.securePassword, u"abc");
+    SetText(options_.docOwner, "own\rer\n");
+    SetText(options_.password, "pw");
+    SetText(options_.accountNo, "12\r\n34");
+    SetText(options_.docComment, "one\r\ntwo\rthree\nfour" + tail);
+    SetText(options_.securePassword, "abc");
     options_.sorter = 7;
     EXPECT_EQ(Ticket(), GoldenLines("ticket-identity.txt"));
     _OEM_PRIVDEVMODE after = options_, stored;
     after.password[0] = 0;
     after.securePassword[0] = 0;
-    SetText(after.docComment, u"one  two three four" + std::u16string(tail.begin(), tail.end()));
+    SetText(after.docComment, "one  two three four" + tail);
     GetUserInfo(&stored, nullptr, driver_.Name().c_str());
     EXPECT_EQ(memcmp(&after, &stored, sizeof after), 0);
     EXPECT_EQ(Ticket(false).size(), 46u) << "the guard and the secure-print password served one job only";
 }
 
 #ifndef _WIN32
-// A short count continues its line; a failure or a zero count ends the block and
-// is reported; the passwords are emptied anyway (the stand-in makes the spooler fail).
+// A short count continues its line; a failure or a zero count ends the block; the passwords go anyway.
 TEST_F(TicketTest, SpoolerThatWritesLessOrFails)
 {
     struct Row { const char* what; DWORD shortAt, shortBytes, failAt; } rows[] = {  // the block's writes, 1 its first
@@ -318,7 +289,7 @@ TEST_F(TicketTest, SpoolerThatWritesLessOrFails)
         {"a failure ends the block", 0, 0, 5},
         {"a failure while a line is continued", 3, 5, 4},
     };
-    SetText(options_.password, u"p");
+    SetText(options_.password, "p");
     std::string transcript;
     for (const Row& row : rows) {
         ASSERT_EQ(SetUserInfo(&options_, nullptr, driver_.Name().c_str()), 0u);
@@ -331,7 +302,7 @@ TEST_F(TicketTest, SpoolerThatWritesLessOrFails)
         _OEM_PRIVDEVMODE after;
         GetUserInfo(&after, nullptr, driver_.Name().c_str());
         std::string port = printer_.EndJobAndRead();
-        for (size_t at = port.find('\r'); at != std::string::npos; at = port.find('\r', at)) port.replace(at, 1, "\\r");
+        Replace(port, "\r", "\\r");
         transcript += "== " + std::string(row.what) + "\nresult " + std::to_string(ok) + ", password kept " +
                       std::to_string(after.password[0] != 0) + "\n" + port + "\n";
     }
@@ -339,8 +310,7 @@ TEST_F(TicketTest, SpoolerThatWritesLessOrFails)
 }
 #endif
 
-// The key wraps after its fifth letter; bytes of 128 and above count unsigned;
-// the output fits the buffer and the work buffer's 127 characters.
+// The encoding fits the buffer and the work buffer's 127 characters.
 TEST(PasswordEncoding, KnownPasswords)
 {
     struct Case { const char* what; std::string in; size_t size; };

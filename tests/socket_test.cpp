@@ -1,15 +1,21 @@
-// Requests on the wire: frames and reply codes byte for byte as the print
-// server reads and writes them, and the socket layer against a live server
-// on loopback.
+// Request frames and reply codes byte for byte, and the socket layer against a loopback server.
 #include "capp.h"
 #include "loopback_server.h"
 #include "spdll_framing.h"
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,9 +35,9 @@ std::string Frame(const std::vector<std::string>& fields)
     return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-// Each frame built twice: the position is back at the start after a frame,
-// and after a field that does not fit (or has a negative length).
-TEST(Framing, RequestsAreByteForByteTheServersFrames)
+// Each frame built twice: the position is back at the start after a frame, and after a field that
+// does not fit (or has a negative length). Reply codes: at most three digits, up to the first other byte.
+TEST(Framing, RequestsAndReplyCodes)
 {
     const std::string line = "alice\tpw\t42\r", settings("PCAC\0\0\0\x05\0\x03" "100", 13);
     struct Case { const char* what; std::vector<std::string> fields; std::string wire; };
@@ -49,26 +55,19 @@ TEST(Framing, RequestsAreByteForByteTheServersFrames)
         EXPECT_EQ(WritePralixConField(big.data(), buffer, length, 1), -1) << length;
         EXPECT_EQ(Frame({strSP_REQUEST_SETTINGS}), settings) << "after a refused field of " << length;
     }
-}
-
-TEST(Framing, ReplyCodes)
-{
-    struct Case { std::string code; int16_t len, value; };
-    for (const Case& c : {Case{"200", 3, 200}, Case{"301", 3, 301}, Case{"2011", 3, 201}, Case{"20x", 3, 20},
-                          Case{"x20", 3, 0}, Case{std::string("\0\0\0", 3), 3, 0}, Case{std::string("99\0", 3), 3, 99},
-                          Case{"404", 2, 40}, Case{"404", 0, 0}}) {
+    struct Code { std::string code; int16_t len, value; };
+    for (const Code& c : {Code{"200", 3, 200}, Code{"301", 3, 301}, Code{"2011", 3, 201}, Code{"20x", 3, 20},
+                          Code{"x20", 3, 0}, Code{std::string("\0\0\0", 3), 3, 0}, Code{std::string("99\0", 3), 3, 99},
+                          Code{"404", 2, 40}, Code{"404", 0, 0}}) {
         EXPECT_EQ(CAppConvertCodeAtoShort(&gTheApp, c.code.data(), c.len), c.value) << "'" << c.code << "'";
     }
 }
 
-// The network wait shortened through the library's steering variable, set
-// before the first connection reads it.
+// The network wait shortened before the first connection reads it.
 const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") != FALSE;
 
-// Connects to a server answering as told (no reply: a port where nobody
-// listens; and never the any-address, which is no peer), sends a request, then reads
-// the given lengths, each bounded by the network wait as a whole ("(part)":
-// some bytes, not all).
+// Never to the any-address; a request, then reads of the given lengths, each bounded by the network
+// wait as a whole ("(part)": some bytes, not all). No reply: nobody listens.
 TEST(SocketTest, RequestAndReplies)
 {
     ASSERT_TRUE(gShortWait);
@@ -113,5 +112,37 @@ TEST(SocketTest, RequestAndReplies)
         }
     }
 }
+
+#ifndef _WIN32
+volatile sig_atomic_t gCaught = 0;
+
+// A signal cuts no wait short, as none cuts Winsock's.
+TEST(SocketSignals, NoWaitIsCutShort)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = [](int) { gCaught = gCaught + 1; };
+    sigaction(SIGUSR1, &sa, nullptr);  // stays: a late signal must not end the process
+    ServerScript late;                 // answered once the request has been quiet for 300 ms
+    late.reply = "200";
+    LoopbackServer server(late);
+    CSocketDataMembers s;
+    CSocketConstructor(&s);
+    CSocketInitialize(&s);
+    ASSERT_EQ(CSocketConnectSocket(&s, "127.0.0.1", server.Port().c_str()), 1);
+    std::atomic<bool> stop{false};
+    pthread_t reader = pthread_self();
+    std::thread signals([&] {
+        while (!stop) pthread_kill(reader, SIGUSR1), usleep(5000);
+    });
+    char reply[4] = {};
+    int got = CSocketRead(&s, reply, 3);
+    stop = true;
+    signals.join();
+    CSocketDestructor(&s);
+    EXPECT_GT(gCaught, 0);
+    EXPECT_EQ(got, 3);
+    EXPECT_STREQ(reply, "200");
+}
+#endif
 
 }  // namespace

@@ -1,12 +1,10 @@
-// The terminal user's drawing: whole screens (characters, each cell's look
-// and the caret) and the wrapping of texts compared with golden ones.
+// The terminal user's drawing: whole screens (characters, looks, caret) and wrapped texts, as golden ones.
 #include "terminal_draw.h"
 
-#include <gtest/gtest.h>
+#define UMPD_GOLDEN_DIR ""  // the golden file is named by its whole path
+#include "transcript.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -35,9 +33,8 @@ TermDialog SecureAccess(const std::u32string& user)
     return d;
 }
 
-// The validation error dialog; the e-mail address, as UTF-16 from the
-// server, carries a terminal's escape sequence and a bell, which must not
-// reach the terminal, a character beyond the BMP and a lone surrogate.
+// The e-mail address, UTF-16 from the server, carries an escape sequence and a bell (which must not
+// reach the terminal), a character beyond the BMP and a lone surrogate.
 TermDialog ValidationError()
 {
     TermDialog d{U"Validation Error", 231, 225, {}};
@@ -75,8 +72,7 @@ TEST(TerminalDraw, WrappingAndScreensMatchTheGoldenOnes)
 {
     TermDialog locked = SecureAccess(U"alice"), typing = SecureAccess(U"a-user-id-of-24-letters!");
     locked.controls[7].enabled = false;  // OK, as in the locked layout
-    // Static texts break as a static control breaks them: at line feeds, and
-    // between words where a line would pass the width; a longer word is cut.
+    // As a static control breaks them: at line feeds, between words at the width; a longer word is cut.
     std::string screens = "== wrapped: width: line\n";
     for (const auto& [text, width] : std::vector<std::pair<std::u32string, int>>{
              {U"one two three four", 9}, {U"exactly nine", 7}, {U"first\r\nsecond\n\nfourth", 20},
@@ -92,11 +88,7 @@ TEST(TerminalDraw, WrappingAndScreensMatchTheGoldenOnes)
         Screen("message box, 80x24",
                DrawMessage(U"Secure Access",
                            U"The Server IP Address cannot be connected to or is invalid. Please try again.", 80, 24));
-    if (getenv("UPDATE_GOLDEN")) std::ofstream(TERMINAL_DRAW_GOLDEN, std::ios::binary) << screens;
-    std::ifstream in(TERMINAL_DRAW_GOLDEN, std::ios::binary);
-    std::stringstream golden;
-    golden << in.rdbuf();
-    EXPECT_EQ(screens, golden.str());
+    ExpectGolden(TERMINAL_DRAW_GOLDEN, screens);
 }
 
 }  // namespace

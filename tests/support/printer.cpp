@@ -7,11 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-int gPrinterCount = 0;
-
-}  // namespace
+static int gPrinterCount = 0;
 
 std::string TestAddress(int host) { return UMPD_TEST_NET + std::to_string(host); }
 

@@ -1,5 +1,4 @@
-// A printer on the spooler whose port is a temporary file, for tests on both
-// builds: set up through the Win32 spooler calls only.
+// A printer whose port is a temporary file, set up through the Win32 spooler calls only.
 #pragma once
 
 #include "hostglue.h"
@@ -18,13 +17,9 @@ public:
 
     HANDLE handle() const { return printer_; }
     const WString& name() const { return name_; }
-    // Starts a job; a null document gives a job without a document name.
-    DWORD StartJob(const WCHAR* document);
-    // Ends the job and returns what reached the port.
-    std::string EndJobAndRead();
-    // What reached the port's file so far.
-    std::string Output() const;
-    // True when the port's file exists.
+    DWORD StartJob(const WCHAR* document);  // a null document: a job without a document name
+    std::string EndJobAndRead();            // what reached the port
+    std::string Output() const;             // what reached the port's file so far
     bool OutputExists() const;
     void RemoveOutput() const;
 
@@ -35,7 +30,6 @@ private:
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const WString& path);
-
 
 WString Wide(const std::string& ascii);
 
