@@ -41,7 +41,6 @@ std::string ReadValue()
 // The record the ticket writer loads: the value when it is a record, else the defaults. Returns whether it is one.
 bool LoadRecord(const std::string& value, _OEM_PRIVDEVMODE* o)
 {
-    memset(o, 0, sizeof *o);
     if (value.size() == sizeof *o) memcpy(o, value.data(), sizeof *o);
     if (value.size() == sizeof *o && o->initialized == OPTIONS_VALID) return true;
     memset(o, 0, sizeof *o);

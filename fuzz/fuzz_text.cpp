@@ -18,27 +18,25 @@ const UINT CODE_PAGES[] = {1252, CP_UTF8, 932, 936};
 enum Operation { TO_WIDE, TO_NARROW, COPY_NARROW, ENCRYPT };
 
 struct Request {
-    Operation op;
     bool terminated;  // the source ends with a null and its size is not passed
     bool variant;     // CopyNarrow: in place; the conversions: a null source
     size_t outSize;   // the destination's size in its units
     std::string text;
 };
 
-// The platform's own conversion of a whole text; empty when it fails.
+// The platform's own conversion of a whole text (a byte makes at most one unit, a unit at most 3 bytes); empty when
+// it fails.
 std::u16string Convert(const std::string& s, DWORD flags = 0)
 {
-    int units = s.empty() ? 0 : MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), nullptr, 0);
-    std::u16string out(std::max(units, 0), u'\0');
-    if (units > 0) MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), &out[0], units);
+    std::u16string out(s.size(), u'\0');
+    out.resize(std::max(0, MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), &out[0], int(s.size()))));
     return out;
 }
 
 std::string Convert(const std::u16string& s)
 {
-    int bytes = s.empty() ? 0 : WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(std::max(bytes, 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), &out[0], bytes, nullptr, nullptr);
+    std::string out(3 * s.size(), '\0');
+    out.resize(std::max(0, WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), &out[0], int(out.size()), 0, 0)));
     return out;
 }
 
@@ -105,10 +103,10 @@ void CheckConversion(const Request& r, const std::basic_string<From>& text, cons
         Fail("%s wrote into its destination for a null source", name);
 }
 
-std::u16string WideText(const std::string& bytes)
+std::u16string WideText(const std::string& bytes)  // in the host's order
 {
     std::u16string text(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < text.size(); i++) text[i] = char16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8);
+    memcpy(&text[0], bytes.data(), 2 * text.size());
     return text;
 }
 
@@ -132,15 +130,11 @@ void CheckCopyNarrow(const Request& r)
 
 void CheckEncrypt(const Request& r)
 {
-    std::unique_ptr<char[]> buf(new char[r.outSize]);
-    if (r.outSize == 0) {
-        EncryptUserPassword(buf.get(), 0);
-        return;
-    }
-    memset(buf.get(), 0, r.outSize);
-    memcpy(buf.get(), r.text.data(), std::min(r.text.size(), r.outSize - 1));
-    std::string password(buf.get());
+    std::unique_ptr<char[]> buf(new char[r.outSize]());
+    memcpy(buf.get(), r.text.data(), std::min(r.text.size(), std::max<size_t>(r.outSize, 1) - 1));
+    std::string password(buf.get(), strnlen(buf.get(), r.outSize));
     EncryptUserPassword(buf.get(), r.outSize);
+    if (r.outSize == 0) return;
     std::string got(buf.get(), strnlen(buf.get(), r.outSize));
     if (got.size() == r.outSize) Fail("EncryptUserPassword: no terminator within its %zu bytes", r.outSize);
     size_t room = (std::min<size_t>(r.outSize, 256) - 1) / 2, n = std::min(password.size(), room);
@@ -155,9 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < HEADER_SIZE) return -1;
     StandinSetAnsiCodePage(CODE_PAGES[(data[0] >> 2) & 3]);
-    Request r{static_cast<Operation>(data[0] & 3), (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
+    Request r{(data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
               size_t(data[1]) | size_t(data[2] & 3) << 8, AsText(data + HEADER_SIZE, size - HEADER_SIZE)};
-    switch (r.op) {
+    switch (static_cast<Operation>(data[0] & 3)) {
     case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar); break;
     case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char); break;
     case COPY_NARROW: CheckCopyNarrow(r); break;
