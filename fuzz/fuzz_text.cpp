@@ -88,21 +88,6 @@ void CheckFit(const To* out, size_t outSize, const std::basic_string<From>& text
              expected.size());
 }
 
-template <typename To, typename From>
-void CheckConversion(const Request& r, const std::basic_string<From>& text, const char* name,
-                     void (*convert)(To*, size_t, const From*, size_t))
-{
-    const To sentinel = static_cast<To>(0xA5A5);
-    std::unique_ptr<From[]> src = SourceBlock(text, r.terminated);
-    std::unique_ptr<To[]> out(new To[r.outSize]);
-    std::fill(out.get(), out.get() + r.outSize, sentinel);
-    convert(out.get(), r.outSize, r.variant ? nullptr : src.get(), r.terminated ? CONVERT_UNBOUNDED : text.size());
-    if (r.outSize > 0 && !r.variant)
-        CheckFit(out.get(), r.outSize, text, name, [](const std::basic_string<From>& s) { return Convert(s); });
-    if (r.outSize > 0 && r.variant && size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
-        Fail("%s wrote into its destination for a null source", name);
-}
-
 std::u16string WideText(const std::string& bytes)  // in the host's order
 {
     std::u16string text(bytes.size() / 2, u'\0');
@@ -110,22 +95,28 @@ std::u16string WideText(const std::string& bytes)  // in the host's order
     return text;
 }
 
-void CheckCopyNarrow(const Request& r)
+// Runs `fn` on the source block and checks its result; in the variant, on no source (a conversion: nothing may be
+// written) or, for CopyNarrow, on the destination's own text in place.
+template <typename To, typename From, typename Converter>
+void CheckConversion(const Request& r, std::basic_string<From> text, const char* name,
+                     void (*fn)(To*, size_t, const From*, size_t), Converter convert)
 {
-    std::string text = r.text;
-    std::unique_ptr<char[]> out(new char[r.outSize]), src = SourceBlock(text, r.terminated);
-    const char* from = src.get();
-    memset(out.get(), 0xA5, r.outSize);
-    if (r.variant && r.outSize > 0) {  // in place: the source is the destination's own text
+    const To sentinel = static_cast<To>(0xA5A5);
+    const bool inPlace = std::is_same<To, From>::value && r.variant;
+    std::unique_ptr<From[]> src = SourceBlock(text, r.terminated);
+    std::unique_ptr<To[]> out(new To[r.outSize]);
+    std::fill(out.get(), out.get() + r.outSize, sentinel);
+    const void* from = r.variant && !inPlace ? nullptr : src.get();
+    if (inPlace && r.outSize > 0) {
         text.resize(std::min(text.size(), r.outSize - (r.terminated ? 1 : 0)));
-        memcpy(out.get(), text.data(), text.size());
+        std::copy(text.begin(), text.end(), out.get());
         if (r.terminated) out[text.size()] = 0;
         from = out.get();
     }
-    CopyNarrow(out.get(), r.outSize, from, r.terminated ? CONVERT_UNBOUNDED : text.size());
-    if (r.outSize > 0)
-        CheckFit(out.get(), r.outSize, text, r.variant ? "CopyNarrow in place" : "CopyNarrow",
-                 [](const std::string& s) { return s; });
+    fn(out.get(), r.outSize, static_cast<const From*>(from), r.terminated ? CONVERT_UNBOUNDED : text.size());
+    if (r.outSize > 0 && (inPlace || !r.variant)) CheckFit(out.get(), r.outSize, text, name, convert);
+    else if (r.outSize > 0 && size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
+        Fail("%s wrote into its destination for a null source", name);
 }
 
 void CheckEncrypt(const Request& r)
@@ -151,10 +142,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     StandinSetAnsiCodePage(CODE_PAGES[(data[0] >> 2) & 3]);
     Request r{(data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
               size_t(data[1]) | size_t(data[2] & 3) << 8, AsText(data + HEADER_SIZE, size - HEADER_SIZE)};
+    auto toWide = [](const std::string& s) { return Convert(s); };
+    auto toNarrow = [](const std::u16string& s) { return Convert(s); };
     switch (static_cast<Operation>(data[0] & 3)) {
-    case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar); break;
-    case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char); break;
-    case COPY_NARROW: CheckCopyNarrow(r); break;
+    case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar, toWide); break;
+    case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char, toNarrow); break;
+    case COPY_NARROW:
+        CheckConversion<char, char>(r, r.text, r.variant ? "CopyNarrow in place" : "CopyNarrow", CopyNarrow,
+                                    [](const std::string& s) { return s; });
+        break;
     case ENCRYPT: CheckEncrypt(r); break;
     }
     return 0;

@@ -1,5 +1,5 @@
 // The print server fuzz_replies runs the validation flow against: it answers each request with the run's next reply,
-// in the reply's segments and with its ending. Built without coverage: its timing is not the library's behaviour.
+// in the reply's segments and with its ending.
 #pragma once
 
 #include <cstddef>
