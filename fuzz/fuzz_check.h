@@ -2,15 +2,28 @@
 // aborts, so that libFuzzer keeps the input.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstddef>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-[[noreturn]] void Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] inline __attribute__((format(printf, 1, 2))) void Fail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("PROPERTY VIOLATED: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+    abort();
+}
 
 // Where two byte strings first differ (the shorter one's size when one is a prefix of the other).
 inline size_t FirstDifference(const std::string& a, const std::string& b)
@@ -19,7 +32,6 @@ inline size_t FirstDifference(const std::string& a, const std::string& b)
 }
 
 // The process's id as text, for names of its own.
-std::string ProcessTag();
+inline std::string ProcessTag() { return std::to_string(getpid()); }
 
-// Bytes of the input as a string.
 inline std::string AsText(const void* data, size_t size) { return std::string(static_cast<const char*>(data), size); }

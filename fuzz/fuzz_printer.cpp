@@ -3,7 +3,6 @@
 
 #include <winspool.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 

@@ -31,8 +31,7 @@ std::vector<Reply> ReadReplies(const uint8_t* data, size_t size)
         const uint8_t* h = data + at;
         at += RECORD_HEADER;
         size_t len = std::min({size_t(h[2]) << 8 | h[3], REPLY_MAX, size - at});
-        ReplyEnd end = h[0] == 1 ? END_SILENT : h[0] == 2 ? END_RESET : END_CLOSE;
-        if (end == END_SILENT && ++silent > SILENT_MAX) end = END_CLOSE;
+        ReplyEnd end = h[0] == 1 && ++silent <= SILENT_MAX ? END_SILENT : h[0] == 2 ? END_RESET : END_CLOSE;
         replies.push_back(Reply{AsText(data + at, len), h[1], end});
         at += len;
     }
@@ -43,11 +42,10 @@ void AnswerDialog(void*, HWND dialog)
 {
     WCHAR caption[64] = {};
     GetWindowTextW(dialog, caption, 64);
-    if (StandinClick(dialog, IDOK) && !StandinDialogOpen(dialog)) {
-        if (WString(caption) == TEXT("Secure Access")) UserConfirmed();
-        return;
-    }
-    StandinKey(dialog, VK_ESCAPE);
+    if (!StandinClick(dialog, IDOK) || StandinDialogOpen(dialog))
+        StandinKey(dialog, VK_ESCAPE);
+    else if (WString(caption) == TEXT("Secure Access"))
+        UserConfirmed();
 }
 
 }  // namespace

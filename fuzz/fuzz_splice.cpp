@@ -6,8 +6,6 @@
 #include "fuzz_printer.h"
 #include "umpd.h"
 
-#include <cstdio>
-
 namespace {
 
 const size_t HEADER_SIZE = 5;

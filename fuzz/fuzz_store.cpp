@@ -10,8 +10,6 @@
 
 #include <standin.h>
 
-#include <cstdlib>
-
 namespace {
 
 const char GUARD_LINE[] = "statusdict /Pralix_feat_dict known not { currentfile flushfile }if ";
@@ -24,30 +22,6 @@ WString gKeyPath;
 HKEY gKey = nullptr;
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, strlen(prefix), prefix) == 0; }
-
-void DeleteKey() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, gKeyPath.c_str()); }
-
-std::string ReadValue()
-{
-    DWORD size = 0, type = 0;
-    RegQueryValueExW(gKey, TEXT("User Info"), nullptr, &type, nullptr, &size);
-    std::vector<BYTE> value(size + 1);
-    size = static_cast<DWORD>(value.size());
-    if (RegQueryValueExW(gKey, TEXT("User Info"), nullptr, &type, value.data(), &size) != ERROR_SUCCESS)
-        Fail("the stored value cannot be read back");
-    return AsText(value.data(), size);
-}
-
-// The record the ticket writer loads: the value when it is a record, else the defaults. Returns whether it is one.
-bool LoadRecord(const std::string& value, _OEM_PRIVDEVMODE* o)
-{
-    memset(o, 0, sizeof *o);
-    if (value.size() == sizeof *o) memcpy(o, value.data(), sizeof *o);
-    if (value.size() == sizeof *o && o->initialized == OPTIONS_VALID) return true;
-    memset(o, 0, sizeof *o);
-    SetDefaultPralixOptions(o);
-    return false;
-}
 
 // An option's password, as stored before its encoding, against the digits the ticket carries.
 template <size_t N>
@@ -89,14 +63,18 @@ void CheckBlock(const std::string& block, const _OEM_PRIVDEVMODE& loaded)
 // The store after the ticket: the record loaded, its comment's line breaks as spaces, both passwords emptied.
 void CheckStore(_OEM_PRIVDEVMODE expected, const std::string& value, bool isRecord)
 {
-    std::string stored = ReadValue();
-    if (!isRecord && stored != value) Fail("a value that is no record was written over");
+    std::vector<BYTE> buffer(std::max(value.size(), sizeof expected) + 1);  // a store grown past it fails to read
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (RegQueryValueExW(gKey, TEXT("User Info"), nullptr, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
+        Fail("the stored value cannot be read back");
+    std::string stored = AsText(buffer.data(), size);
     for (size_t i = 0; i < sizeof expected.docComment / sizeof(WCHAR) && expected.docComment[i]; i++)
         if (expected.docComment[i] == '\r' || expected.docComment[i] == '\n') expected.docComment[i] = ' ';
     expected.password[0] = expected.securePassword[0] = 0;
-    if (isRecord && stored != AsText(&expected, sizeof expected))
-        Fail("the store of %zu bytes after the ticket differs from the record loaded at byte %zu", stored.size(),
-             FirstDifference(stored, AsText(&expected, sizeof expected)));
+    std::string want = isRecord ? AsText(&expected, sizeof expected) : value;
+    if (stored != want)
+        Fail("the store of %zu bytes after the ticket differs from %s at byte %zu", stored.size(),
+             isRecord ? "the record loaded" : "the value, no record", FirstDifference(stored, want));
 }
 
 }  // namespace
@@ -111,7 +89,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, gKeyPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
                         &gKey, nullptr) != ERROR_SUCCESS)
         Fail("the driver's key cannot be created");
-    atexit(DeleteKey);
+    atexit([] { RegDeleteKeyW(HKEY_LOCAL_MACHINE, gKeyPath.c_str()); });
     gPrinter = SetUpPrinter("store", driver);
     return 0;
 }
@@ -123,8 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     StartFuzzJob(gPrinter);
     if (!AddPralixOptions(gPrinter.handle)) Fail("a line of the ticket did not reach the spooler");
     std::string block = EndFuzzJob(gPrinter), value = AsText(data, size);
-    _OEM_PRIVDEVMODE loaded;
-    bool isRecord = LoadRecord(value, &loaded);
+    _OEM_PRIVDEVMODE loaded;  // what the ticket writer loads: the value when it is a record, else the defaults
+    if (size == sizeof loaded) memcpy(&loaded, data, size);
+    bool isRecord = size == sizeof loaded && loaded.initialized == OPTIONS_VALID;
+    if (!isRecord) memset(&loaded, 0, sizeof loaded);
+    if (!isRecord) SetDefaultPralixOptions(&loaded);
     CheckBlock(block, loaded);
     CheckStore(loaded, value, isRecord);
     return 0;

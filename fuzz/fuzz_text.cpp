@@ -18,27 +18,25 @@ const UINT CODE_PAGES[] = {1252, CP_UTF8, 932, 936};
 enum Operation { TO_WIDE, TO_NARROW, COPY_NARROW, ENCRYPT };
 
 struct Request {
-    Operation op;
     bool terminated;  // the source ends with a null and its size is not passed
     bool variant;     // CopyNarrow: in place; the conversions: a null source
     size_t outSize;   // the destination's size in its units
     std::string text;
 };
 
-// The platform's own conversion of a whole text; empty when it fails.
+// The platform's own conversion of a whole text (a byte makes at most one unit, a unit at most 3 bytes); empty when
+// it fails.
 std::u16string Convert(const std::string& s, DWORD flags = 0)
 {
-    int units = s.empty() ? 0 : MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), nullptr, 0);
-    std::u16string out(std::max(units, 0), u'\0');
-    if (units > 0) MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), &out[0], units);
+    std::u16string out(s.size(), u'\0');
+    out.resize(std::max(0, MultiByteToWideChar(CP_ACP, flags, s.data(), int(s.size()), &out[0], int(s.size()))));
     return out;
 }
 
 std::string Convert(const std::u16string& s)
 {
-    int bytes = s.empty() ? 0 : WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(std::max(bytes, 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), &out[0], bytes, nullptr, nullptr);
+    std::string out(3 * s.size(), '\0');
+    out.resize(std::max(0, WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), &out[0], int(out.size()), 0, 0)));
     return out;
 }
 
@@ -90,57 +88,44 @@ void CheckFit(const To* out, size_t outSize, const std::basic_string<From>& text
              expected.size());
 }
 
-template <typename To, typename From>
-void CheckConversion(const Request& r, const std::basic_string<From>& text, const char* name,
-                     void (*convert)(To*, size_t, const From*, size_t))
-{
-    const To sentinel = static_cast<To>(0xA5A5);
-    std::unique_ptr<From[]> src = SourceBlock(text, r.terminated);
-    std::unique_ptr<To[]> out(new To[r.outSize]);
-    std::fill(out.get(), out.get() + r.outSize, sentinel);
-    convert(out.get(), r.outSize, r.variant ? nullptr : src.get(), r.terminated ? CONVERT_UNBOUNDED : text.size());
-    if (r.outSize > 0 && !r.variant)
-        CheckFit(out.get(), r.outSize, text, name, [](const std::basic_string<From>& s) { return Convert(s); });
-    if (r.outSize > 0 && r.variant && size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
-        Fail("%s wrote into its destination for a null source", name);
-}
-
-std::u16string WideText(const std::string& bytes)
+std::u16string WideText(const std::string& bytes)  // in the host's order
 {
     std::u16string text(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < text.size(); i++) text[i] = char16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8);
+    memcpy(&text[0], bytes.data(), 2 * text.size());
     return text;
 }
 
-void CheckCopyNarrow(const Request& r)
+// Runs `fn` on the source block and checks its result; in the variant, on no source (a conversion: nothing may be
+// written) or, for CopyNarrow, on the destination's own text in place.
+template <typename To, typename From, typename Converter>
+void CheckConversion(const Request& r, std::basic_string<From> text, const char* name,
+                     void (*fn)(To*, size_t, const From*, size_t), Converter convert)
 {
-    std::string text = r.text;
-    std::unique_ptr<char[]> out(new char[r.outSize]), src = SourceBlock(text, r.terminated);
-    const char* from = src.get();
-    memset(out.get(), 0xA5, r.outSize);
-    if (r.variant && r.outSize > 0) {  // in place: the source is the destination's own text
+    const To sentinel = static_cast<To>(0xA5A5);
+    const bool inPlace = std::is_same<To, From>::value && r.variant;
+    std::unique_ptr<From[]> src = SourceBlock(text, r.terminated);
+    std::unique_ptr<To[]> out(new To[r.outSize]);
+    std::fill(out.get(), out.get() + r.outSize, sentinel);
+    const void* from = r.variant && !inPlace ? nullptr : src.get();
+    if (inPlace && r.outSize > 0) {
         text.resize(std::min(text.size(), r.outSize - (r.terminated ? 1 : 0)));
-        memcpy(out.get(), text.data(), text.size());
+        std::copy(text.begin(), text.end(), out.get());
         if (r.terminated) out[text.size()] = 0;
         from = out.get();
     }
-    CopyNarrow(out.get(), r.outSize, from, r.terminated ? CONVERT_UNBOUNDED : text.size());
-    if (r.outSize > 0)
-        CheckFit(out.get(), r.outSize, text, r.variant ? "CopyNarrow in place" : "CopyNarrow",
-                 [](const std::string& s) { return s; });
+    fn(out.get(), r.outSize, static_cast<const From*>(from), r.terminated ? CONVERT_UNBOUNDED : text.size());
+    if (r.outSize > 0 && (inPlace || !r.variant)) CheckFit(out.get(), r.outSize, text, name, convert);
+    else if (r.outSize > 0 && size_t(std::count(out.get(), out.get() + r.outSize, sentinel)) != r.outSize)
+        Fail("%s wrote into its destination for a null source", name);
 }
 
 void CheckEncrypt(const Request& r)
 {
-    std::unique_ptr<char[]> buf(new char[r.outSize]);
-    if (r.outSize == 0) {
-        EncryptUserPassword(buf.get(), 0);
-        return;
-    }
-    memset(buf.get(), 0, r.outSize);
-    memcpy(buf.get(), r.text.data(), std::min(r.text.size(), r.outSize - 1));
-    std::string password(buf.get());
+    std::unique_ptr<char[]> buf(new char[r.outSize]());
+    memcpy(buf.get(), r.text.data(), std::min(r.text.size(), std::max<size_t>(r.outSize, 1) - 1));
+    std::string password(buf.get(), strnlen(buf.get(), r.outSize));
     EncryptUserPassword(buf.get(), r.outSize);
+    if (r.outSize == 0) return;
     std::string got(buf.get(), strnlen(buf.get(), r.outSize));
     if (got.size() == r.outSize) Fail("EncryptUserPassword: no terminator within its %zu bytes", r.outSize);
     size_t room = (std::min<size_t>(r.outSize, 256) - 1) / 2, n = std::min(password.size(), room);
@@ -155,12 +140,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < HEADER_SIZE) return -1;
     StandinSetAnsiCodePage(CODE_PAGES[(data[0] >> 2) & 3]);
-    Request r{static_cast<Operation>(data[0] & 3), (data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
+    Request r{(data[0] & 0x10) != 0, (data[0] & 0x20) != 0,
               size_t(data[1]) | size_t(data[2] & 3) << 8, AsText(data + HEADER_SIZE, size - HEADER_SIZE)};
-    switch (r.op) {
-    case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar); break;
-    case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char); break;
-    case COPY_NARROW: CheckCopyNarrow(r); break;
+    auto toWide = [](const std::string& s) { return Convert(s); };
+    auto toNarrow = [](const std::u16string& s) { return Convert(s); };
+    switch (static_cast<Operation>(data[0] & 3)) {
+    case TO_WIDE: CheckConversion<WCHAR, char>(r, r.text, "char2tchar", char2tchar, toWide); break;
+    case TO_NARROW: CheckConversion<char, WCHAR>(r, WideText(r.text), "tchar2char", tchar2char, toNarrow); break;
+    case COPY_NARROW:
+        CheckConversion<char, char>(r, r.text, r.variant ? "CopyNarrow in place" : "CopyNarrow", CopyNarrow,
+                                    [](const std::string& s) { return s; });
+        break;
     case ENCRYPT: CheckEncrypt(r); break;
     }
     return 0;

@@ -1,5 +1,5 @@
 // The print server fuzz_replies runs the validation flow against: it answers each request with the run's next reply,
-// in the reply's segments and with its ending. Built without coverage: its timing is not the library's behaviour.
+// in the reply's segments and with its ending.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +14,6 @@ struct Reply {
     ReplyEnd end;
 };
 
-// What the server saw of one run.
 struct ServedRun {
     int probes;                      // connections closed without a request
     int requests;                    // connections that sent one
@@ -31,6 +30,5 @@ void BeginRun(const std::vector<Reply>& replies);
 // The user confirmed a dialog: the count of requests without one starts again.
 void UserConfirmed();
 
-// Waits (bounded) until the server has dealt with every connection made so far, ends the run and returns what it
-// served; false when the server did not get there in time.
+// Waits (bounded) until the server has dealt with every connection made so far; false when it did not in time.
 bool EndRun(ServedRun* served);
