@@ -1,5 +1,4 @@
-# umpd-spool and umpd-options end to end: each run's exit status and output (handles, paths and the test network as
-# words) as golden/host.txt, the printed jobs as their golden files. HOST, OPTIONS, EMULATOR, SAMPLE, GOLDEN, ...
+# umpd-spool and umpd-options end to end: each run's exit status and output as golden/host.txt, jobs as golden files.
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -52,8 +51,7 @@ exec(${OPTIONS} ${store} reset)
 run("a record imported" ${OPTIONS} ${store} import "${WORK}/record.bin")
 run("the store shown" ${OPTIONS} ${store} show)
 
-# Refused: malformed commands, --interactive without a terminal, unreadable files, a record without the mark 12345
-# (its first byte changed), values that do not fit.
+# Refused: malformed commands, --interactive without a terminal, unreadable files, a record not marked, values too big.
 file(WRITE "${WORK}/short.bin" "90")
 file(COPY_FILE "${WORK}/record.bin" "${WORK}/unmarked.bin")
 execute_process(COMMAND sh -c "printf x | dd of='${WORK}/unmarked.bin' bs=1 conv=notrunc 2>/dev/null")
@@ -82,9 +80,11 @@ expect_golden("${WORK}/host.txt" host.txt)
 if(EMULATOR)
   execute_process(COMMAND sh -c "wineserver -k; wineserver -w; wineserver -p; '${EMULATOR}' wineboot"
                   INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null TIMEOUT 180)
-  file(STRINGS "$ENV{WINEPREFIX}/system.reg" on_disk REGEX "umpd-host-test-${suffix}")
-  exec(${OPTIONS} ${store} show)
-  if(NOT rc EQUAL 0 OR NOT out MATCHES "\ndocOwner=\n" OR on_disk)
+  file(READ "$ENV{WINEPREFIX}/system.reg" system_reg)
+  string(TOLOWER "${system_reg}" system_reg)
+  string(FIND "${system_reg}" "[system\\\\printers\\\\umpd-host-test-${suffix}]" on_disk)
+  exec(${OPTIONS} --driver "umpd-host-test-${suffix}" show)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "\ndocOwner=\n" OR NOT on_disk EQUAL -1)
     message(SEND_ERROR "the store outlived the registry server (${rc}) or is in system.reg (${on_disk}):\n${out}")
   endif()
 endif()
