@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The backend in a private cupsd on 127.0.0.1:16631 (root only), a root-owned ServerBin with the backend and the
-# system's filters: each check and the servers' tickets as a golden transcript.   Arguments: BUILD SAMPLE NET GOLDEN_DIR
+# system's filters: each check and the servers' tickets as a golden transcript.
 set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_cupsd.txt port=16631 examples=$(dirname "$2")/cups
 [ "$(id -u)" = 0 ] || { echo "SKIPPED: cupsd hands a backend credentials only when run as root"; exit 77; }
@@ -10,9 +10,7 @@ work=$(mktemp -d /tmp/pralix-cupsd.XXXXXX)
 trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
 chmod 755 "$work"
 out=$work/transcript.txt
-check() {  # check WHAT COMMAND...: a line per check
-  if "${@:2}"; then echo "ok: $1"; else echo "FAIL: $1"; fi >>"$out"
-}
+check() { if "${@:2}"; then echo "ok: $1"; else echo "FAIL: $1"; fi >>"$out"; }  # check WHAT COMMAND...
 
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 mkdir -p "$work/serverbin/backend" "$work/etc/ppd" "$work/spool/tmp" "$work/log"
@@ -21,32 +19,18 @@ cp -r "$work/root/usr/lib/pralix" "$work/pralix"
 for d in filter daemon notifier driver; do ln -s "/usr/lib/cups/$d" "$work/serverbin/$d"; done
 chown root:lp "$work/spool" && chmod 710 "$work/spool"
 chown lp:lp "$work/spool/tmp" && chmod 1770 "$work/spool/tmp"
-cat >"$work/etc/cupsd.conf" <<EOF
-Listen 127.0.0.1:$port
-LogLevel debug
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-cat >"$work/etc/cups-files.conf" <<EOF
-ServerRoot $work/etc
-ServerBin $work/serverbin
-RequestRoot $work/spool
-CacheDir $work/cache
-StateDir $work/state
-AccessLog $work/log/access_log
-ErrorLog $work/log/error_log
-PageLog $work/log/page_log
-EOF
+printf '%s\n' "Listen 127.0.0.1:$port" "LogLevel debug" "<Policy default>" "<Limit All>" "Order deny,allow" "</Limit>" \
+  "</Policy>" >"$work/etc/cupsd.conf"
+printf '%s\n' "ServerRoot $work/etc" "ServerBin $work/serverbin" "RequestRoot $work/spool" "CacheDir $work/cache" \
+  "StateDir $work/state" "AccessLog $work/log/access_log" "ErrorLog $work/log/error_log" "PageLog $work/log/page_log" \
+  >"$work/etc/cups-files.conf"
 
 server 81 --require user,password --accept alice:s3cret:42
 server 82 --require account --accept ::A-1002
 /usr/sbin/cupsd -f -c "$work/etc/cupsd.conf" -s "$work/etc/cups-files.conf" >"$work/cupsd.out" 2>&1 &
 pids+=($!)
 H=(-h "127.0.0.1:$port")
-until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"' 
+until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"'
 
 ppd="$work/root/usr/share/ppd/pralix/pralix.ppd"
 lpadmin "${H[@]}" -p pq -E -v "pralix://${net}81" -P "$ppd" -o auth-info-required=username,password -o Gamma=2

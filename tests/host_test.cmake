@@ -1,5 +1,4 @@
-# umpd-spool and umpd-options end to end: each run's exit status and output (handles, paths and the test network as
-# words) as golden/host.txt, the printed jobs as their golden files. HOST, OPTIONS, EMULATOR, SAMPLE, GOLDEN, ...
+# umpd-spool and umpd-options end to end: each run's exit status and output as golden/host.txt, jobs as golden files.
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -9,7 +8,6 @@ set(store --driver "umpd-host-test-${suffix}")
 if(NOT EMULATOR)
   list(APPEND store --registry "${WORK}/registry")
 endif()
-set(transcript "")
 run("the store pointed at the open server" ${OPTIONS} ${store} set ipAddress=${TEST_NET}20 bInitialConnection=0)
 
 # The spooler DLL the library binds: winspool.drv from the host unless UMPD_SPOOLER_DLL is set; the library's
@@ -53,8 +51,7 @@ exec(${OPTIONS} ${store} reset)
 run("a record imported" ${OPTIONS} ${store} import "${WORK}/record.bin")
 run("the store shown" ${OPTIONS} ${store} show)
 
-# Refused: malformed commands, --interactive without a terminal, unreadable files, a record without the mark 12345
-# (its first byte changed), values that do not fit.
+# Refused: malformed commands, --interactive without a terminal, unreadable files, a record not marked, values too big.
 file(WRITE "${WORK}/short.bin" "90")
 file(COPY_FILE "${WORK}/record.bin" "${WORK}/unmarked.bin")
 execute_process(COMMAND sh -c "printf x | dd of='${WORK}/unmarked.bin' bs=1 conv=notrunc 2>/dev/null")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The CUPS backend installed into a DESTDIR, run as CUPS runs it against reference print servers: the files, each
-# run's exit status, messages and decoded ticket as a golden transcript.   Arguments: BUILD SAMPLE NET GOLDEN_DIR WORK
+# run's exit status, messages and decoded ticket as a golden transcript.
 set -u
 build=$1 sample=$2 net=$3 golden=$4/pralix_backend.txt work=$5
 . "$(dirname "$0")/script_lib.sh"
@@ -9,13 +9,8 @@ out=$work/transcript.txt
 DESTDIR=$work/root cmake --install "$build" --prefix /usr >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 root=$work/root/usr
 backend=$root/lib/cups/backend/pralix
-{
-  echo "## installed"
-  (cd "$root" && find . -type f -printf '%m %p\n' | sort)
-  echo "## discovery"
-  "$backend"
-  echo "exit $?"
-} >"$out"
+{ echo "## installed"; (cd "$root" && find . -type f -printf '%m %p\n' | sort); } >"$out"
+{ echo "## discovery"; "$backend"; echo "exit $?"; } >>"$out"
 
 server 60
 server 61 --require user,password --accept alice:s3cret:42 --admin-message "Ask the desk" --admin-email desk@example.com
@@ -39,13 +34,10 @@ job() {
     "$3" "$4" ${file:+"$file"} <"$sample" 2>"$work/err"
   rc=$?
   [ $rc != 0 ] || until_ok 50 eval '[ "$(grep -c "job from" "$log")" -ge $((before + copies)) ]'
-  {
-    echo "## $1"
-    echo "exit $rc"
-    cat "$work/err"
-    awk -v n="$before" '/^(listening|raw print port) on/ { next } seen >= n { print } /^job from/ { seen++ }' "$log"
-    ! grep -rqaP "$secrets" "$work/tmp" || echo "FAIL: a password in a file"
-  } >>"$out" 2>/dev/null
+  { echo "## $1"; echo "exit $rc"; cat "$work/err"; } >>"$out"
+  awk -v n="$before" '/^(listening|raw print port) on/ { next } seen >= n { print } /^job from/ { seen++ }' "$log" \
+    >>"$out" 2>/dev/null
+  ! grep -rqaP "$secrets" "$work/tmp" || echo "FAIL: a password in a file" >>"$out"
 }
 
 job "printed from a file" 60 1 "Duplex=DuplexTumble OutputBin=3 job-account-id=77"
@@ -93,6 +85,5 @@ until_ok 150 grep -q "job from" "$work/server67.out"
 kill -TERM $pid
 exec 3>&-
 wait $pid
-rc=$?
-{ echo "## streamed, then cancelled"; echo "exit $rc"; cat "$work/err"; grep "job from" "$work/server67.out"; } >>"$out"
+{ echo "## streamed, then cancelled"$'\n'"exit $?"; cat "$work/err"; grep "job from" "$work/server67.out"; } >>"$out"
 golden "$out" "$golden"

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Starts or stops a reference print server of a ctest fixture, natively on loopback (also for the Wine tests).
-#   printserver_fixture.sh DIR start SERVER NET NAME|HOST|OPTIONS   (the server's files in DIR/NAME)
-#   printserver_fixture.sh DIR stop NAME
+# A reference print server of a ctest fixture, natively on loopback (also for the Wine tests), its files in DIR/NAME.
+#   printserver_fixture.sh DIR start SERVER NET NAME|HOST|OPTIONS | printserver_fixture.sh DIR stop NAME
 set -eu
 if [ "$2" = start ]; then
   IFS='|' read -r name host options <<<"$5"
@@ -10,10 +9,7 @@ if [ "$2" = start ]; then
   # shellcheck disable=SC2086 # the options are words
   "$3" --address "$4$host" --raw-port 0 --log "$dir/printserver.log" $options >"$dir/printserver.out" 2>&1 &
   echo $! >"$dir/printserver.pid"
-  for _ in $(seq 50); do
-    grep -q "listening on" "$dir/printserver.out" && exit 0
-    sleep 0.1
-  done
+  for _ in $(seq 50); do grep -q "listening on" "$dir/printserver.out" && exit 0; sleep 0.1; done
   cat "$dir/printserver.out" >&2
   exit 1
 fi

@@ -1,27 +1,20 @@
 #!/usr/bin/env bash
-# umpd-spool --interactive as a person uses it, in a pane of this script's own tmux server: panes, exit statuses,
-# messages and identities printed as a golden transcript.   Arguments: BUILD SAMPLE NET GOLDEN_DIR WORK
+# umpd-spool --interactive as a person uses it, in a pane of its own tmux server: panes, exit statuses, messages and
+# identities printed as a golden transcript.
 set -u
-build=$1 sample=$2 net=$3 golden=$4/terminal_user.txt work=$5
+build=$1 sample=$2 net=$3 golden=$4/terminal_user.txt work=$5 host=$1/bin/umpd-spool options=$1/bin/umpd-options
 . "$(dirname "$0")/script_lib.sh"
-host=$build/bin/umpd-spool options=$build/bin/umpd-options
 identity=${net}22  # requires user ID and password, accepts alice:s3cret:42
 r403=${net}28      # answers 403: the locked layout
-command -v tmux >/dev/null || { echo "tmux is missing (scripts/install-deps.sh linux)" >&2; exit 1; }
 registry=$work/registry driver=umpd-terminal-test-$$ socket=umpd-terminal-test-$$-$RANDOM
-screens=$work/screens.txt  # every pane captured, for the password check
-out=$work/transcript.txt
+screens=$work/screens.txt out=$work/transcript.txt  # every pane captured (for the password check); the transcript
 unset TMUX
 tm() { tmux -L "$socket" -f /dev/null "$@"; }
 trap 'tm kill-server 2>/dev/null' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 capture() { tm capture-pane -p -t t 2>/dev/null | tee -a "$screens" >"$work/pane.txt"; }
 shows() { grep -qF -- "$1" "$work/pane.txt"; }
-# wait_for TEXT...: until the pane shows every TEXT, 10 s at most.
-wait_for() {
+wait_for() {  # wait_for TEXT...: until the pane shows every TEXT, 10 s at most
   for _ in $(seq 100); do
     capture
     local text missing=
@@ -31,8 +24,7 @@ wait_for() {
   done
   fail "waited for '$missing'; the pane:"$'\n'"$(cat "$work/pane.txt")"
 }
-# still TEXT: a moment later the pane still shows TEXT; the pane to the transcript.
-still() {
+still() {  # still TEXT: a moment later the pane still shows TEXT; the pane to the transcript
   sleep 0.6
   wait_for "$1"
   { echo "## the pane showing $1"; sed 's/ *$//' "$work/pane.txt"; } >>"$out"
@@ -50,9 +42,8 @@ run() {
     "$registry" "$driver" "$work/$1.prn" "$sample" "$work/$1.out" "$work/$1.err" "$work/$1.rc" >"$work/$1.sh"
   keys "clear; stty -g >$work/stty-before; bash $work/$1.sh" Enter
 }
-# ended NAME: the run ends within 20 seconds; its outcome and the identity it printed to the transcript.
-ended() {
-  for _ in $(seq 200); do [ -s "$work/$1.rc" ] && break; sleep 0.1; done
+ended() {  # ended NAME: the run ends within 20 s; its outcome and the identity it printed to the transcript
+  until_ok 200 test -s "$work/$1.rc"
   { echo "## $1"; echo "exit $(cat "$work/$1.rc" 2>/dev/null)"; cat "$work/$1.err"; } >>"$out"
   tr -d '\r' 2>/dev/null <"$work/$1.prn" | grep -a "^%%PRALIX: \(DocOwner\|Password\|AccountNumber\)" >>"$out"
 }
@@ -112,7 +103,7 @@ wait_for ">**** " && keys Enter
 wait_for "+= Validation Error =" && keys C-c
 ended ctrlc-stop
 keys "stty -g >$work/stty-after" Enter
-for _ in $(seq 100); do [ -s "$work/stty-after" ] && break; sleep 0.1; done
+until_ok 100 test -s "$work/stty-after"
 cmp -s "$work/stty-before" "$work/stty-after" || fail "terminal settings changed"
 [ "$(tm display -p -t t '#{alternate_on} #{cursor_flag}')" = "0 1" ] || fail "alternate screen or hidden cursor left"
 keys 'echo usable-$((6 * 7))' Enter
@@ -125,4 +116,3 @@ ended both
 [ -s "$screens" ] || fail "no screens captured"
 for p in letmein s3cret s3cretXY nope; do grep -qF -- "$p" "$screens" && fail "the password '$p' was on the screen"; done
 golden "$out" "$golden" || fail "the transcript differs from $golden"
-echo "terminal user: $(grep -c '' "$screens") pane lines checked"

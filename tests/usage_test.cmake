@@ -1,5 +1,4 @@
-# Every program's --help, --version, an unknown option and a missing argument, as golden/usage_PROGRAM.txt (the
-# version as VERSION). HOST, OPTIONS, PRINTSERVER, PRALIX: the programs (empty where none); EMULATOR; VERSION; ...
+# Each built program's --help, --version, an unknown option and a missing argument, as golden/usage_PROGRAM.txt.
 include(${CMAKE_CURRENT_LIST_DIR}/script_run.cmake)
 # name|path|arguments before every case|a missing argument (the server held to the test network, should it serve).
 set(programs
