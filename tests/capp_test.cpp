@@ -18,8 +18,7 @@ namespace {
 
 const std::string SA = "Secure Access: ", IP = "IP Address: ", VE = "Validation Error: ";
 
-// With gAddressCommand set, the next Cancel reaches the secure access dialog
-// as its "IP Address..." command, whose button is hidden from a person.
+// Set, it makes the next Cancel the secure access dialog's "IP Address..." command (a button hidden from people).
 bool gAddressCommand = false;
 
 // The dialog starts locked, so setting it up must set every control itself.
@@ -87,15 +86,12 @@ TEST_F(AppTest, PolicyDecidesWhetherIdentityIsRequired)
     struct Case { int8_t enable, user, password, account; int16_t code; };
     for (Case c : {Case{0, 1, 1, 1, 400}, Case{1, 0, 0, 0, 400}, Case{1, 1, 0, 0, 405}, Case{1, 0, 1, 0, 405},
                    Case{1, 0, 0, 1, 405}, Case{-1, 0, 0, -128, 405}, Case{0, 0, 0, 0, 400}}) {
-        unsigned char record[521] = {};
-        record[1] = static_cast<unsigned char>(c.enable), record[2] = static_cast<unsigned char>(c.user);
-        record[4] = static_cast<unsigned char>(c.password), record[5] = static_cast<unsigned char>(c.account);
+        const int8_t record[521] = {0, c.enable, c.user, 0, c.password, c.account};
         CAppSetSecurePrintingOptions(&gTheApp, record);
         EXPECT_EQ(CAppEvaluateSecureOptions(&gTheApp), c.code) << +c.enable << +c.user << +c.password << +c.account;
     }
-    unsigned char record[521];
-    memset(record, 'm', sizeof record);  // texts without a terminator end within their fields
-    CAppSetSecurePrintingOptions(&gTheApp, record);
+    const std::string record(521, 'm');  // texts without a terminator end within their fields
+    CAppSetSecurePrintingOptions(&gTheApp, record.data());
     EXPECT_EQ(std::string(gTheApp.mSecureOptions.strClientErrorMsg), std::string(255, 'm'));
     EXPECT_EQ(std::string(gTheApp.mSecureOptions.strEmailAddress), std::string(255, 'm'));
 }

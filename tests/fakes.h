@@ -1,6 +1,4 @@
-// Stand-ins for the option store, the validation flow and the ticket writer,
-// linked into the unit tests in their place: each call adds a line to the log.
-// Also the record helpers the services tests share.
+// Logging stand-ins for the option store, validation flow and ticket writer; record helpers the tests share.
 #pragma once
 
 #include "hostglue.h"

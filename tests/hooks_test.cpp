@@ -27,18 +27,11 @@ std::string Hex(const void* p)
     return s.str();
 }
 
-// The bytes on one line.
 std::string Escaped(std::string s)
 {
     Replace(s, "\r", "\\r");
     Replace(s, "\n", "\\n");
     return s;
-}
-
-std::string WithTicket(const std::string& data)
-{
-    size_t p = data.find(TAG);
-    return p == std::string::npos ? data : data.substr(0, p) + gFakes.ticket + data.substr(p);
 }
 
 class HookTest : public ::testing::Test {
@@ -80,14 +73,15 @@ protected:
     HANDLE handle_ = nullptr;
 };
 
-// One ticket before the first tag, wherever one cut falls and in buffers of any size: near misses,
-// a false start ("%%%EndComments"), a second tag, a possible tag left at the end.
+// One ticket before the first tag, however cut: near misses, "%%%EndComments", a second tag, a partial one at the end.
 TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
 {
     for (const std::string& data :
          {std::string("%!PS\n%%Creator: %%End %%EndComment\n%%%EndComments\n%%BeginDocument\n%%EndComments\nshowpage\n"), TAG,
           std::string(40, '%') + TAG + std::string(9, '%'), std::string("%!PS\n%%EndComment\nshowpage\n%%EndComm"),
           std::string(20, '%'), std::string()}) {
+        const size_t p = data.find(TAG);
+        const std::string want = p == std::string::npos ? data : data.substr(0, p) + gFakes.ticket + data.substr(p);
         std::vector<std::vector<size_t>> cutsList;
         for (size_t cut = 0; cut <= data.size(); cut++) cutsList.push_back({cut});
         for (size_t chunk = 1; chunk <= 16; chunk++) {
@@ -97,7 +91,7 @@ TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
         }
         for (const auto& cuts : cutsList) {
             SCOPED_TRACE(data + " cut at " + ::testing::PrintToString(cuts));
-            EXPECT_EQ(Print(data, cuts), WithTicket(data));
+            EXPECT_EQ(Print(data, cuts), want);
         }
     }
 }

@@ -93,12 +93,8 @@ TEST(Spooler, JobAndDriverQueriesFollowTheSizeProtocol)
             EXPECT_EQ(ok, size >= needed);
             EXPECT_EQ(reported, needed);
             EXPECT_EQ(buf[size], SENTINEL) << "wrote past the buffer";
-            if (!ok) {
-                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-            } else {
-                const WCHAR* name = q.name(buf.data());
-                EXPECT_TRUE(name && WString(name) == q.expected);
-            }
+            const WCHAR* name = ok ? q.name(buf.data()) : nullptr;
+            EXPECT_TRUE(ok ? name && WString(name) == q.expected : GetLastError() == ERROR_INSUFFICIENT_BUFFER);
         }
     }
     std::vector<BYTE> buf(4096);
@@ -122,9 +118,7 @@ TEST(Spooler, JobsReachThePortWhenTheyEnd)
         if (c.ending == CLOSE) {
             ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(printer.name().c_str()), &h, nullptr));
         }
-        WString doc = Wide(c.what), type = TEXT("RAW");
-        DOC_INFO_1W info = {&doc[0], nullptr, &type[0]};
-        ASSERT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+        ASSERT_NE(printer.StartJob(Wide(c.what).c_str(), h), 0u);
         DWORD written = 0, size = static_cast<DWORD>(strlen(c.what));
         ASSERT_TRUE(WritePrinter(h, const_cast<char*>(c.what), size, &written));
         EXPECT_EQ(written, size);

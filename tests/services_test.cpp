@@ -80,14 +80,12 @@ protected:
 // A volatile key holding the record byte for byte; a buffer too small for it gets its size only.
 TEST_F(StoreTest, ARecordStoredWhole)
 {
-    _OEM_PRIVDEVMODE r, in = Patterned(3);
+    _OEM_PRIVDEVMODE in = Patterned(3);
     DWORD type = 0, size = 4;
     ASSERT_EQ(Store(in, driver_.Name()), 0u);
     std::vector<BYTE> raw = driver_.ReadRaw(&type);
     EXPECT_EQ(raw, std::vector<BYTE>(reinterpret_cast<BYTE*>(&in), reinterpret_cast<BYTE*>(&in + 1)));
     EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(GetUserInfo(&r, nullptr, driver_.Name().c_str()), 0u);
-    EXPECT_TRUE(SameBytes(r, in));
     EXPECT_EQ(driver_.CreateLastingSubKey(), static_cast<LONG>(ERROR_CHILD_MUST_BE_VOLATILE));
     HKEY key = OpenKey(KEY_QUERY_VALUE);
     EXPECT_EQ(RegQueryValueExW(key, TEXT("User Info"), nullptr, nullptr, raw.data(), &size), ERROR_MORE_DATA);
@@ -222,9 +220,8 @@ protected:
 TEST_F(TicketTest, FirstUseGivesTheDefaultsBlockAndStoresThem)
 {
     EXPECT_EQ(Ticket(false), GoldenLines("ticket-defaults.txt"));
-    std::vector<BYTE> stored = driver_.ReadRaw();
-    ASSERT_EQ(stored.size(), sizeof options_);
-    EXPECT_EQ(memcmp(stored.data(), &options_, sizeof options_), 0);
+    EXPECT_EQ(driver_.ReadRaw(),
+              std::vector<BYTE>(reinterpret_cast<BYTE*>(&options_), reinterpret_cast<BYTE*>(&options_ + 1)));
 }
 
 TEST_F(TicketTest, EachOptionValueGivesItsLine)

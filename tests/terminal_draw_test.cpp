@@ -8,50 +8,37 @@
 
 namespace {
 
-TermControl Control(ControlKind kind, int id, uint32_t style, const std::u32string& text, short x, short y, short cx,
-                    short cy)
-{
-    return {kind, id, 0x50000000 | style, text, x, y, cx, cy, true, true};  // WS_CHILD | WS_VISIBLE
-}
-
 // The secure access dialog as its template lays it out (IP Address... hidden).
 TermDialog SecureAccess(const std::u32string& user)
 {
-    TermDialog d{U"Secure Access", 259, 133, {}};
-    d.controls = {
-        Control(KIND_GROUP, -1, 0x7, U"Secure Access", 7, 10, 245, 81),
-        Control(KIND_STATIC, -1, 0x20200, U"UserID", 11, 29, 63, 14),
-        Control(KIND_STATIC, -1, 0x20200, U"Password", 11, 49, 63, 14),
-        Control(KIND_EDIT, 1112, STYLE_TABSTOP | 0x810080, user, 80, 29, 89, 14),
-        Control(KIND_EDIT, 1113, STYLE_TABSTOP | 0x8100A0, U"s3cret", 80, 49, 89, 14),
-        Control(KIND_STATIC, 1115, 0x20200, U"Required", 183, 29, 57, 14),
-        Control(KIND_BUTTON, 1108, STYLE_TABSTOP, U"IP Address...", 20, 103, 50, 14),
-        Control(KIND_BUTTON, 1, STYLE_TABSTOP, U"OK", 123, 103, 50, 14),
-        Control(KIND_BUTTON, 2, STYLE_TABSTOP, U"Cancel", 188, 103, 50, 14),
-    };
-    d.controls[6].visible = false;
-    return d;
+    return {U"Secure Access", 259, 133, {
+        {KIND_GROUP, -1, 0x7, U"Secure Access", 7, 10, 245, 81, true, true},
+        {KIND_STATIC, -1, 0x20200, U"UserID", 11, 29, 63, 14, true, true},
+        {KIND_STATIC, -1, 0x20200, U"Password", 11, 49, 63, 14, true, true},
+        {KIND_EDIT, 1112, STYLE_TABSTOP | 0x810080, user, 80, 29, 89, 14, true, true},
+        {KIND_EDIT, 1113, STYLE_TABSTOP | 0x8100A0, U"s3cret", 80, 49, 89, 14, true, true},
+        {KIND_STATIC, 1115, 0x20200, U"Required", 183, 29, 57, 14, true, true},
+        {KIND_BUTTON, 1108, STYLE_TABSTOP, U"IP Address...", 20, 103, 50, 14, false, true},
+        {KIND_BUTTON, 1, STYLE_TABSTOP, U"OK", 123, 103, 50, 14, true, true},
+        {KIND_BUTTON, 2, STYLE_TABSTOP, U"Cancel", 188, 103, 50, 14, true, true},
+    }};
 }
 
-// The e-mail address, UTF-16 from the server, carries an escape sequence and a bell (which must not
-// reach the terminal), a character beyond the BMP and a lone surrogate.
+// The address from the server (UTF-16): escape and bell kept off the terminal, a non-BMP character, a lone surrogate.
 TermDialog ValidationError()
 {
-    TermDialog d{U"Validation Error", 231, 225, {}};
-    d.controls = {
-        Control(KIND_GROUP, -1, 0x7, U"Invalid Information", 7, 8, 216, 50),
-        Control(KIND_GROUP, -1, 0x7, U"Administrator's Message", 7, 63, 216, 57),
-        Control(KIND_GROUP, -1, 0x7, U"Administrator's Email", 7, 125, 216, 57),
-        Control(KIND_STATIC, 1103, 0x20000, U"Password\nAccount Number", 15, 21, 201, 26),
-        Control(KIND_STATIC, 1104, 0x20000,
-                U"Please ask the print room for a new password; passwords change every month and the old one stops "
-                U"working on the first day of the month.",
-                15, 76, 201, 37),
-        Control(KIND_STATIC, 1105, 0x20000,
-                FromUtf16(u"\x1b[2Jadmin@example.com\x07 Gr\u00fc\u00dfe \U0001F5A8 \xD800x"), 15, 138, 201, 37),
-        Control(KIND_BUTTON, 1, STYLE_TABSTOP, U"OK", 91, 193, 50, 14),
-    };
-    return d;
+    return {U"Validation Error", 231, 225, {
+        {KIND_GROUP, -1, 0x7, U"Invalid Information", 7, 8, 216, 50, true, true},
+        {KIND_GROUP, -1, 0x7, U"Administrator's Message", 7, 63, 216, 57, true, true},
+        {KIND_GROUP, -1, 0x7, U"Administrator's Email", 7, 125, 216, 57, true, true},
+        {KIND_STATIC, 1103, 0x20000, U"Password\nAccount Number", 15, 21, 201, 26, true, true},
+        {KIND_STATIC, 1104, 0x20000,
+         U"Please ask the print room for a new password; passwords change every month and the old one stops "
+         U"working on the first day of the month.", 15, 76, 201, 37, true, true},
+        {KIND_STATIC, 1105, 0x20000,
+         FromUtf16(u"\x1b[2Jadmin@example.com\x07 Gr\u00fc\u00dfe \U0001F5A8 \xD800x"), 15, 138, 201, 37, true, true},
+        {KIND_BUTTON, 1, STYLE_TABSTOP, U"OK", 91, 193, 50, 14, true, true},
+    }};
 }
 
 // A picture as text: its rows, then each cell's look as a letter, then the caret.

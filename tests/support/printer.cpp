@@ -27,18 +27,15 @@ std::string ReadWholeFile(const WString& path)
 
 TestPrinter::TestPrinter(const WString& driver, const WString& port)
 {
-    // The handles are winspool.drv's: the hooks that get them must bind its
-    // functions, not the spooler router's (read once, at the first hook call).
+    // The hooks must bind winspool.drv's functions, whose handles they get, not the router's (read at the first call).
     SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
     std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++gPrinterCount);
     name_ = Wide("umpd-test " + id);
+    portPath_ = port;
     if (port.empty()) {
         TempOutputPath(Wide("umpd-test-" + id + ".prn"), &portPath_, &readPath_);
         RemoveOutput();
-    } else {
-        portPath_ = port;
     }
-
     added_ = AddPrinterForDriver(name_, driver, portPath_);
     EXPECT_NE(added_, nullptr) << "AddPrinterW failed: " << GetLastError();
     EXPECT_TRUE(OpenPrinterW(&name_[0], &printer_, nullptr)) << GetLastError();
@@ -54,11 +51,11 @@ TestPrinter::~TestPrinter()
     RemoveOutput();
 }
 
-DWORD TestPrinter::StartJob(const WCHAR* document)
+DWORD TestPrinter::StartJob(const WCHAR* document, HANDLE on)
 {
     WString doc = document ? WString(document) : WString(), datatype = TEXT("RAW");
     DOC_INFO_1W info = {document ? &doc[0] : nullptr, nullptr, &datatype[0]};
-    DWORD id = StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&info));
+    DWORD id = StartDocPrinterW(on ? on : printer_, 1, reinterpret_cast<LPBYTE>(&info));
     EXPECT_NE(id, 0u) << "StartDocPrinterW failed: " << GetLastError();
     return id;
 }
@@ -73,8 +70,7 @@ std::string TestPrinter::Output() const { return readPath_.empty() ? std::string
 
 bool TestPrinter::OutputExists() const
 {
-    if (readPath_.empty()) return false;
-    FILE* f = HostOpenFile(readPath_, "rb");
+    FILE* f = readPath_.empty() ? nullptr : HostOpenFile(readPath_, "rb");
     if (f) fclose(f);
     return f != nullptr;
 }

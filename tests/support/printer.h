@@ -17,9 +17,9 @@ public:
 
     HANDLE handle() const { return printer_; }
     const WString& name() const { return name_; }
-    DWORD StartJob(const WCHAR* document);  // a null document: a job without a document name
-    std::string EndJobAndRead();            // what reached the port
-    std::string Output() const;             // what reached the port's file so far
+    DWORD StartJob(const WCHAR* document, HANDLE on = nullptr);  // a null document: no name; `on`: another handle
+    std::string EndJobAndRead();                                 // what reached the port
+    std::string Output() const;                                  // what reached the port's file so far
     bool OutputExists() const;
     void RemoveOutput() const;
 
