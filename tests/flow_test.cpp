@@ -29,8 +29,7 @@ const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") 
 const std::map<std::string, int> SERVERS = {
     {"open", 20}, {"codeonly", 21}, {"identity", 22}, {"closes", 23}, {"r500", 24}, {"r400", 25}, {"r100", 26},
     {"r404", 27}, {"r403", 28}, {"segments", 29}, {"silent", 30}, {"v400", 32}, {"v403", 33}, {"v404", 34},
-    {"v500", 35},
-};
+    {"v500", 35}};
 std::string Address(const std::string& server) { return TestAddress(SERVERS.at(server)); }
 const std::string UNREACHABLE = TestAddress(99), SCRIPTED = TestAddress(41), NONE = "255.255.255.255";
 
@@ -39,26 +38,6 @@ const std::string SA = "Secure Access", VE = "Validation Error", IP = "IP Addres
 std::string ServerLog(const std::string& server)
 {
     return ReadWholeFile(HostFilePath(std::string(PRINTSERVERS_DIR) + "/" + server + "/printserver.log"));
-}
-
-// The server's probes and requests since `logged`, once its log is still for 100 ms (it logs a request after
-// replying); no password in them.
-std::string Requests(const std::string& server, size_t logged)
-{
-    std::string log = ServerLog(server), before;
-    for (int i = 0; i < 30 && log != before; i++) {
-        Sleep(100);
-        before = log;
-        log = ServerLog(server);
-    }
-    EXPECT_EQ(log.find("s3cret", logged), std::string::npos) << server << ": a password in the log: " << log;
-    std::istringstream lines(log.substr(logged));
-    int probes = 0, requests = 0;
-    for (std::string line; std::getline(lines, line);) {
-        probes += line.find("(a reachability probe)") != std::string::npos;
-        requests += line.find(" request 10") != std::string::npos;
-    }
-    return std::to_string(probes) + " probes, " + std::to_string(requests) + " requests";
 }
 
 // An address as a transcript names it.
@@ -82,14 +61,13 @@ HMODULE Library()
 
 // The stored fields a run may write.
 struct Seed {
-    int32_t firstUse;
-    std::string address, user, password;
+    std::string address, user = "", password = "";  // first use at NONE
 };
 Seed At(const std::string& server, const std::string& user = "", const std::string& password = "")
 {
-    return {0, Address(server), user, password};
+    return {Address(server), user, password};
 }
-const Seed FIRST_USE = {1, NONE, "", ""};
+const Seed FIRST_USE = {NONE};
 
 struct Row {
     std::string what;
@@ -103,15 +81,14 @@ struct Row {
     std::u16string comment = u"", securePassword = u"";
 };
 
-// A row's outcome, each line named by the row: the jobs that printed, what the user saw (message boxes with OK
-// alone, in front, no icon), trace lines but the hooks' own, the Test Page, what is stored, the requests of the server
-// stored.
+// A row's outcome, each line named by the row: jobs printed, what the user saw (message boxes: OK alone, in front, no
+// icon), trace lines but the hooks', the Test Page, what is stored, the requests of the server stored.
 std::string Outcome(const Row& row, HINSTANCE resources)
 {
     StoredDriver driver;
     _OEM_PRIVDEVMODE o = {};
     SetDefaultPralixOptions(&o);
-    o.bInitialConnection = row.seed.firstUse;
+    o.bInitialConnection = row.seed.address == NONE;
     swprintf(o.ipAddress, 16, TEXT("%hs"), row.seed.address.c_str());
     swprintf(o.docOwner, 25, TEXT("%hs"), row.seed.user.c_str());
     swprintf(o.password, 9, TEXT("%hs"), row.seed.password.c_str());
@@ -125,8 +102,7 @@ std::string Outcome(const Row& row, HINSTANCE resources)
     if (!row.script.empty()) scripted.reset(new LoopbackServer(row.script, SCRIPTED.c_str(), 8163));
     ScriptedUser user(row.answers, nullptr);
     InstallUser(&user);
-    HINSTANCE saved = hInst;
-    hInst = resources;
+    HINSTANCE saved = std::exchange(hInst, resources);
     testing::internal::CaptureStdout();
     std::deque<TestPrinter> printers;
     std::vector<std::future<HANDLE>> jobs;
@@ -192,11 +168,25 @@ std::string Outcome(const Row& row, HINSTANCE resources)
     if (o.docComment[0] || o.securePassword[0])
         out << ", comment \"" << HostUtf8(o.docComment) << "\", secure password \"" << HostUtf8(o.securePassword) << "\"";
     out << "\n";
-    const std::vector<BYTE> value = driver.ReadRaw();
-    if (row.raw)
-        line() << "value: " << (value == *row.raw ? "as written" : std::to_string(value.size()) + " bytes") << "\n";
-    // The silent server logs its request only when its delay is over.
-    if (logged.count(at) && at != "silent") line() << "server: " << Requests(at, logged[at]) << "\n";
+    if (row.raw && driver.ReadRaw() == *row.raw) line() << "value: as written\n";
+    else if (row.raw) line() << "value: " << driver.ReadRaw().size() << " bytes\n";
+    // The stored server's probes and requests, once its log is still for 100 ms (it logs a request after replying),
+    // without a password; the silent server logs its request only when its delay is over.
+    if (!logged.count(at) || at == "silent") return out.str();
+    std::string log = ServerLog(at), before;
+    for (int i = 0; i < 30 && log != before; i++) {
+        Sleep(100);
+        before = log;
+        log = ServerLog(at);
+    }
+    EXPECT_EQ(log.find("s3cret", logged[at]), std::string::npos) << at << ": a password in the log: " << log;
+    std::istringstream lines(log.substr(logged[at]));
+    int probes = 0, requests = 0;
+    for (std::string request; std::getline(lines, request);) {
+        probes += request.find("(a reachability probe)") != std::string::npos;
+        requests += request.find(" request 10") != std::string::npos;
+    }
+    line() << "server: " << probes << " probes, " << requests << " requests\n";
     return out.str();
 }
 
@@ -204,6 +194,7 @@ std::string Identity(const char* user, const char* password)
 {
     return SA + ": 1112=" + user + ", 1113=" + password + ", OK";
 }
+const std::string ALICE = Identity("alice", "s3cret");
 
 TEST(FlowTest, EveryWayARunEnds)
 {
@@ -215,19 +206,19 @@ TEST(FlowTest, EveryWayARunEnds)
     const ServerScript probe = {}, rejected = {"3011 0 0 "},
                        policy = {"200" + std::string("\0\x01\x01\0\0\0\0\0\0", 9) + message +
                                  std::string(256 - message.size(), '\0') + email + std::string(256 - email.size(), '\0')};
-    const std::string alice = Identity("alice", "s3cret");
-    std::vector<std::string> confirmed16(16, alice);
+    std::vector<std::string> confirmed16(16, ALICE);
     confirmed16.push_back(SA + ": Cancel");
+    const std::vector<std::string> again = {SA + ": OK", VE + ": OK", SA + ": Cancel"};  // rejected, then cancelled
     std::vector<Row> rows = {
         {"nothing required", At("open"), {}},
         {"\"200\" alone", At("codeonly"), {}},
         {"first use: unreachable, then reachable", FIRST_USE,
          {IP + ": 1108=" + UNREACHABLE + ", OK", IP + ": 1108=" + Address("open") + ", OK"}},
         {"first use: cancelled", FIRST_USE, {IP + ": Cancel"}},
-        {"stored address unreachable", {0, UNREACHABLE, "", ""}, {}},
+        {"stored address unreachable", {UNREACHABLE}, {}},
         // The second rejection differs from the accepted password in case alone.
         {"rejected twice, then accepted", At("identity"),
-         {Identity("alice", "guess"), VE + ": OK", Identity("alice", "S3CRET"), VE + ": OK", alice}},
+         {Identity("alice", "guess"), VE + ": OK", Identity("alice", "S3CRET"), VE + ": OK", ALICE}},
         {"cancel", At("identity", "carol", "pw"), {SA + ": Cancel"}},
         {"typed fields kept when validation fails", At("identity", "carol", "pw"),
          {Identity("alice", "wrong"), VE + ": OK", SA + ": Cancel"}},
@@ -241,23 +232,20 @@ TEST(FlowTest, EveryWayARunEnds)
         {"silent server", At("silent"), {}},
         // The validate-info reply is the next step: 400 ends the run as the open connection left it (printing),
         // 403 is the locked dialog, 404 starts over at the probe, a code without a step is unexpected.
-        {"validation answered 400", At("v400"), {alice}},
-        {"validation answered 403", At("v403"), {alice, SA + ": Esc"}},
+        {"validation answered 400", At("v400"), {ALICE}},
+        {"validation answered 403", At("v403"), {ALICE, SA + ": Esc"}},
         // Each OK starts the count of requests again: more than the cap in all.
         {"validation answered 404, confirmed 16 times", At("v404"), confirmed16},
-        {"validation answered 500", At("v500"), {alice}},
+        {"validation answered 500", At("v500"), {ALICE}},
         // Each would otherwise ask again for ever.
         {"bare: the first-use address dialog", FIRST_USE, {}, true},
         {"bare: the secure access dialog", At("identity"), {}, true},
         {"bare: the locked dialog after 403", At("r403"), {}, true},
         // One asks for the address, the other waits for its turn and finds it stored.
-        {"two first jobs at once", FIRST_USE, {IP + ": 1108=" + Address("identity") + ", OK", alice, alice}, false, 2},
-        // The administrator's texts come with one run's policy: none in a
-        // later run whose server asks for the identity without a policy.
-        {"administrator's texts", {0, SCRIPTED, "", ""}, {SA + ": OK", VE + ": OK", SA + ": Cancel"}, false, 1,
-         {probe, policy, rejected}},
-        {"a later run without a policy", {0, SCRIPTED, "", ""}, {SA + ": OK", VE + ": OK", SA + ": Cancel"}, false, 1,
-         {probe, {"405"}, rejected}},
+        {"two first jobs at once", FIRST_USE, {IP + ": 1108=" + Address("identity") + ", OK", ALICE, ALICE}, false, 2},
+        // The administrator's texts come with one run's policy, not with a later run's that has none.
+        {"administrator's texts", {SCRIPTED}, again, false, 1, {probe, policy, rejected}},
+        {"a later run without a policy", {SCRIPTED}, again, false, 1, {probe, {"405"}, rejected}},
     };
     // A Test Page job prints with its ticket while a job start of the process waits in a dialog.
     rows.push_back(
@@ -294,8 +282,7 @@ TEST(FlowTest, TextWithoutANarrowForm)
 {
     ASSERT_NE(Library(), nullptr);
     if (!SelectAnsiCodePage(1252)) GTEST_SKIP() << "code page 1252 is not the platform's (" << GetACP() << ")";
-    Row comment = {"comment", At("identity"), {Identity("alice", "s3cret")}};
-    Row password = {"password", At("identity"), {}};
+    Row comment = {"comment", At("identity"), {ALICE}}, password = {"password", At("identity"), {}};
     comment.comment = password.comment = u"\u03A9\u03BC\u03AD\u03B3\u03B1 \u6771\u4EAC proofs";
     password.securePassword = u"\u03A9\u6771";
     ExpectGolden("flow_narrow.txt", Outcome(comment, Library()) + Outcome(password, Library()));
