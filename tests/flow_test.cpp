@@ -12,13 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -30,8 +29,7 @@ const bool gShortWait = SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500") 
 const std::map<std::string, int> SERVERS = {
     {"open", 20}, {"codeonly", 21}, {"identity", 22}, {"closes", 23}, {"r500", 24}, {"r400", 25}, {"r100", 26},
     {"r404", 27}, {"r403", 28}, {"segments", 29}, {"silent", 30}, {"v400", 32}, {"v403", 33}, {"v404", 34},
-    {"v500", 35},
-};
+    {"v500", 35}};
 std::string Address(const std::string& server) { return TestAddress(SERVERS.at(server)); }
 const std::string UNREACHABLE = TestAddress(99), SCRIPTED = TestAddress(41), NONE = "255.255.255.255";
 
@@ -40,25 +38,6 @@ const std::string SA = "Secure Access", VE = "Validation Error", IP = "IP Addres
 std::string ServerLog(const std::string& server)
 {
     return ReadWholeFile(HostFilePath(std::string(PRINTSERVERS_DIR) + "/" + server + "/printserver.log"));
-}
-
-size_t Count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-    return n;
-}
-
-// The server's log since `logged`, once still for 100 ms (it logs a request after replying).
-std::string SettledLog(const std::string& server, size_t logged)
-{
-    std::string log = ServerLog(server), before;
-    for (int i = 0; i < 30 && log != before; i++) {
-        Sleep(100);
-        before = log;
-        log = ServerLog(server);
-    }
-    return log.substr(logged);
 }
 
 // An address as a transcript names it.
@@ -82,20 +61,18 @@ HMODULE Library()
 
 // The stored fields a run may write.
 struct Seed {
-    int32_t firstUse;
-    std::string address, user, password;
+    std::string address, user = "", password = "";  // first use at NONE
 };
 Seed At(const std::string& server, const std::string& user = "", const std::string& password = "")
 {
-    return {0, Address(server), user, password};
+    return {Address(server), user, password};
 }
-const Seed FIRST_USE = {1, NONE, "", ""};
+const Seed FIRST_USE = {NONE};
 
 struct Row {
     std::string what;
     Seed seed;
     std::vector<std::string> answers;
-    std::string server = "";                 // whose log counts the probes and requests ("": none)
     bool bare = false;                       // resources without the library's: no dialog, no message text
     int jobs = 1;                            // started at once
     std::vector<ServerScript> script = {};   // the connections of a server at SCRIPTED
@@ -104,14 +81,14 @@ struct Row {
     std::u16string comment = u"", securePassword = u"";
 };
 
-// A row's outcome, each line named by the row: the jobs that printed, what the user saw (message boxes with OK
-// alone, in front, no icon), trace lines but the hooks' own, the Test Page, what is stored, the server's requests.
+// A row's outcome, each line named by the row: jobs printed, what the user saw (message boxes: OK alone, in front, no
+// icon), trace lines but the hooks', the Test Page, what is stored, the requests of the server stored.
 std::string Outcome(const Row& row, HINSTANCE resources)
 {
     StoredDriver driver;
     _OEM_PRIVDEVMODE o = {};
     SetDefaultPralixOptions(&o);
-    o.bInitialConnection = row.seed.firstUse;
+    o.bInitialConnection = row.seed.address == NONE;
     swprintf(o.ipAddress, 16, TEXT("%hs"), row.seed.address.c_str());
     swprintf(o.docOwner, 25, TEXT("%hs"), row.seed.user.c_str());
     swprintf(o.password, 9, TEXT("%hs"), row.seed.password.c_str());
@@ -119,28 +96,26 @@ std::string Outcome(const Row& row, HINSTANCE resources)
     row.securePassword.copy(reinterpret_cast<char16_t*>(o.securePassword), row.securePassword.size());
     SetUserInfo(&o, nullptr, driver.Name().c_str());
     if (row.raw) driver.WriteRaw(*row.raw);
-    size_t logged = row.server.empty() ? 0 : ServerLog(row.server).size();
+    std::map<std::string, size_t> logged;
+    for (const auto& server : SERVERS) logged[server.first] = ServerLog(server.first).size();
     std::unique_ptr<LoopbackServer> scripted;
     if (!row.script.empty()) scripted.reset(new LoopbackServer(row.script, SCRIPTED.c_str(), 8163));
     ScriptedUser user(row.answers, nullptr);
     InstallUser(&user);
-    HINSTANCE saved = hInst;
-    hInst = resources;
+    HINSTANCE saved = std::exchange(hInst, resources);
     testing::internal::CaptureStdout();
     std::deque<TestPrinter> printers;
-    std::vector<HANDLE> handles(row.jobs);
-    std::vector<std::thread> jobs;
+    std::vector<std::future<HANDLE>> jobs;
     for (int i = 0; i < row.jobs; i++) {
         printers.emplace_back(driver.Name());
-        HANDLE printer = printers.back().handle();
-        DWORD id = printers.back().StartJob(TEXT("flow.ps"));
-        jobs.emplace_back([&, i, printer, id] { handles[i] = DrvSplStartDoc(printer, id); });
+        jobs.push_back(std::async(std::launch::async, DrvSplStartDoc, printers.back().handle(),
+                                  printers.back().StartJob(TEXT("flow.ps"))));
     }
-    std::atomic<bool> paged{false};
-    std::string page, pageSeen;
+    bool held = false;
+    std::string page;
     if (row.testPage) {
         for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
-        std::thread pages([&] {  // a small job through every hook
+        auto pages = std::async(std::launch::async, [&] {  // a small job through every hook
             const std::string job = "%!PS\n%%Title: small\n%%EndComments\nshowpage\n";
             TestPrinter printer(driver.Name());
             DWORD written = 0;
@@ -148,78 +123,78 @@ std::string Outcome(const Row& row, HINSTANCE resources)
                 DrvSplWritePrinter(h, const_cast<char*>(job.data()), static_cast<DWORD>(job.size()), &written);
                 DrvSplEndDoc(h);
                 DrvSplClose(h);
-                page = printer.EndJobAndRead();
-            } else {
-                AbortPrinter(printer.handle());
+                return printer.EndJobAndRead();
             }
-            paged = true;
+            AbortPrinter(printer.handle());
+            return std::string();
         });
-        for (int i = 0; i < 2000 && !paged; i++) Sleep(10);
-        pageSeen = paged && user.Holding() ? "printed while the dialog was held" : "waited for the dialog";
+        held = pages.wait_for(std::chrono::seconds(20)) == std::future_status::ready && user.Holding();
         user.Release();
-        pages.join();
+        page = pages.get();
     }
     int printed = 0;
     for (int i = 0; i < row.jobs; i++) {
-        jobs[i].join();
-        if (handles[i]) DrvSplClose(handles[i]);
+        HANDLE h = jobs[i].get();
+        if (h) DrvSplClose(h);
         AbortPrinter(printers[i].handle());
-        printed += handles[i] != nullptr;
+        printed += h != nullptr;
     }
     hInst = saved;
     std::istringstream trace(testing::internal::GetCapturedStdout());
     UninstallUser();
     std::ostringstream out;
-    out << "printed " << printed << " of " << row.jobs << "\n";
+    auto line = [&]() -> std::ostream& { return out << row.what << " | "; };
+    line() << "printed " << printed << " of " << row.jobs << "\n";
     for (const SeenMessage& m : user.Messages()) {
-        out << "message [" << m.caption << "]: \"" << m.text << "\"\n";
+        line() << "message [" << m.caption << "]: \"" << m.text << "\"\n";
         EXPECT_EQ(m.style & MESSAGE_STYLE_SEEN, UINT(MB_OK | MB_SETFOREGROUND) & MESSAGE_STYLE_SEEN) << m.text;
     }
     for (const SeenDialog& d : user.Dialogs()) {
-        out << "dialog: " << d.caption;
+        line() << "dialog: " << d.caption;
         for (const ControlView& c : d.controls)
             if (c.id == IDC_ADMIN_MESSAGE || c.id == IDC_ADMIN_EMAIL) out << ", \"" << c.text << "\"";
         out << "\n";
     }
     EXPECT_FALSE(user.GaveUp());
-    for (std::string line; std::getline(trace, line);)
-        if (line.rfind("DrvSpl", 0) != 0) out << "trace: " << line << "\n";
+    for (std::string traced; std::getline(trace, traced);)
+        if (traced.rfind("DrvSpl", 0) != 0) line() << "trace: " << traced << "\n";
     if (row.testPage)
-        out << "test page: " << pageSeen << ", "
+        line() << "test page: " << (held ? "printed while the dialog was held" : "waited for the dialog") << ", "
             << (page.find("%%PRALIX: Spool Delete\r\n") != std::string::npos ? "with" : "without") << " its ticket\n";
     GetUserInfo(&o, nullptr, driver.Name().c_str());
-    out << "stored: first use " << o.bInitialConnection << ", address " << Named(HostUtf8(o.ipAddress)) << ", user \""
+    const std::string at = Named(HostUtf8(o.ipAddress));
+    line() << "stored: first use " << o.bInitialConnection << ", address " << at << ", user \""
         << HostUtf8(o.docOwner) << "\", password \"" << HostUtf8(o.password) << "\"";
     if (o.docComment[0] || o.securePassword[0])
         out << ", comment \"" << HostUtf8(o.docComment) << "\", secure password \"" << HostUtf8(o.securePassword) << "\"";
     out << "\n";
-    const std::vector<BYTE> value = driver.ReadRaw();
-    if (row.raw) out << "value: " << (value == *row.raw ? "as written" : std::to_string(value.size()) + " bytes") << "\n";
-    if (!row.server.empty()) {
-        std::string log = SettledLog(row.server, logged);
-        out << "server: " << Count(log, "(a reachability probe)") << " probes, " << Count(log, " request 10")
-            << " requests\n";
-        EXPECT_EQ(log.find("s3cret"), std::string::npos) << row.what << ": a password in the server's log: " << log;
+    if (row.raw && driver.ReadRaw() == *row.raw) line() << "value: as written\n";
+    else if (row.raw) line() << "value: " << driver.ReadRaw().size() << " bytes\n";
+    // The stored server's probes and requests, once its log is still for 100 ms (it logs a request after replying),
+    // without a password; the silent server logs its request only when its delay is over.
+    if (!logged.count(at) || at == "silent") return out.str();
+    std::string log = ServerLog(at), before;
+    for (int i = 0; i < 30 && log != before; i++) {
+        Sleep(100);
+        before = log;
+        log = ServerLog(at);
     }
-    std::string named;
-    std::istringstream lines(out.str());
-    for (std::string line; std::getline(lines, line);) named += row.what + " | " + line + "\n";
-    return named;
+    EXPECT_EQ(log.find("s3cret", logged[at]), std::string::npos) << at << ": a password in the log: " << log;
+    std::istringstream lines(log.substr(logged[at]));
+    int probes = 0, requests = 0;
+    for (std::string request; std::getline(lines, request);) {
+        probes += request.find("(a reachability probe)") != std::string::npos;
+        requests += request.find(" request 10") != std::string::npos;
+    }
+    line() << "server: " << probes << " probes, " << requests << " requests\n";
+    return out.str();
 }
 
-std::vector<std::string> Identity(const char* user, const char* password, const std::string& then = "")
+std::string Identity(const char* user, const char* password)
 {
-    std::vector<std::string> lines = {SA + ": 1112=" + user + ", 1113=" + password + ", OK"};
-    if (!then.empty()) lines.push_back(then);
-    return lines;
+    return SA + ": 1112=" + user + ", 1113=" + password + ", OK";
 }
-
-template <class T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+const std::string ALICE = Identity("alice", "s3cret");
 
 TEST(FlowTest, EveryWayARunEnds)
 {
@@ -231,56 +206,50 @@ TEST(FlowTest, EveryWayARunEnds)
     const ServerScript probe = {}, rejected = {"3011 0 0 "},
                        policy = {"200" + std::string("\0\x01\x01\0\0\0\0\0\0", 9) + message +
                                  std::string(256 - message.size(), '\0') + email + std::string(256 - email.size(), '\0')};
+    std::vector<std::string> confirmed16(16, ALICE);
+    confirmed16.push_back(SA + ": Cancel");
+    const std::vector<std::string> again = {SA + ": OK", VE + ": OK", SA + ": Cancel"};  // rejected, then cancelled
     std::vector<Row> rows = {
-        {"nothing required", At("open"), {}, "open"},
-        {"\"200\" alone", At("codeonly"), {}, "codeonly"},
+        {"nothing required", At("open"), {}},
+        {"\"200\" alone", At("codeonly"), {}},
         {"first use: unreachable, then reachable", FIRST_USE,
-         {IP + ": 1108=" + UNREACHABLE + ", OK", IP + ": 1108=" + Address("open") + ", OK"}, "open"},
+         {IP + ": 1108=" + UNREACHABLE + ", OK", IP + ": 1108=" + Address("open") + ", OK"}},
         {"first use: cancelled", FIRST_USE, {IP + ": Cancel"}},
-        {"stored address unreachable", {0, UNREACHABLE, "", ""}, {}},
+        {"stored address unreachable", {UNREACHABLE}, {}},
         // The second rejection differs from the accepted password in case alone.
         {"rejected twice, then accepted", At("identity"),
-         Identity("alice", "guess", VE + ": OK") + Identity("alice", "S3CRET", VE + ": OK") + Identity("alice", "s3cret"),
-         "identity"},
-        {"cancel", At("identity", "carol", "pw"), {SA + ": Cancel"}, "identity"},
+         {Identity("alice", "guess"), VE + ": OK", Identity("alice", "S3CRET"), VE + ": OK", ALICE}},
+        {"cancel", At("identity", "carol", "pw"), {SA + ": Cancel"}},
         {"typed fields kept when validation fails", At("identity", "carol", "pw"),
-         Identity("alice", "wrong", VE + ": OK") + std::vector<std::string>{SA + ": Cancel"}, "identity"},
-        {"closed without a reply", At("closes"), {}, "closes"},
-        {"reply 500", At("r500"), {}, "r500"},
-        {"reply 400", At("r400"), {}, "r400"},
-        {"reply 100 for ever", At("r100"), {}, "r100"},
-        {"reply 404 for ever", At("r404"), {}, "r404"},
-        {"reply 403", At("r403"), {SA + ": Esc"}, "r403"},
-        {"policy and verdict in one-byte segments", At("segments"), Identity("alice", ""), "segments"},
-        // The silent server logs its request only when its delay is over.
+         {Identity("alice", "wrong"), VE + ": OK", SA + ": Cancel"}},
+        {"closed without a reply", At("closes"), {}},
+        {"reply 500", At("r500"), {}},
+        {"reply 400", At("r400"), {}},
+        {"reply 100 for ever", At("r100"), {}},
+        {"reply 404 for ever", At("r404"), {}},
+        {"reply 403", At("r403"), {SA + ": Esc"}},
+        {"policy and verdict in one-byte segments", At("segments"), {Identity("alice", "")}},
         {"silent server", At("silent"), {}},
         // The validate-info reply is the next step: 400 ends the run as the open connection left it (printing),
         // 403 is the locked dialog, 404 starts over at the probe, a code without a step is unexpected.
-        {"validation answered 400", At("v400"), Identity("alice", "s3cret"), "v400"},
-        {"validation answered 403", At("v403"), Identity("alice", "s3cret", SA + ": Esc"), "v403"},
+        {"validation answered 400", At("v400"), {ALICE}},
+        {"validation answered 403", At("v403"), {ALICE, SA + ": Esc"}},
         // Each OK starts the count of requests again: more than the cap in all.
-        {"validation answered 404, confirmed 16 times", At("v404"),
-         std::vector<std::string>(16, Identity("alice", "s3cret")[0]) + std::vector<std::string>{SA + ": Cancel"}, "v404"},
-        {"validation answered 500", At("v500"), Identity("alice", "s3cret"), "v500"},
+        {"validation answered 404, confirmed 16 times", At("v404"), confirmed16},
+        {"validation answered 500", At("v500"), {ALICE}},
         // Each would otherwise ask again for ever.
-        {"bare: the first-use address dialog", FIRST_USE, {}, "", true},
-        {"bare: the secure access dialog", At("identity"), {}, "identity", true},
-        {"bare: the locked dialog after 403", At("r403"), {}, "r403", true},
+        {"bare: the first-use address dialog", FIRST_USE, {}, true},
+        {"bare: the secure access dialog", At("identity"), {}, true},
+        {"bare: the locked dialog after 403", At("r403"), {}, true},
         // One asks for the address, the other waits for its turn and finds it stored.
-        {"two first jobs at once", FIRST_USE,
-         std::vector<std::string>{IP + ": 1108=" + Address("identity") + ", OK"} + Identity("alice", "s3cret") +
-             Identity("alice", "s3cret"),
-         "identity", false, 2},
-        // The administrator's texts come with one run's policy: none in a
-        // later run whose server asks for the identity without a policy.
-        {"administrator's texts", {0, SCRIPTED, "", ""}, {SA + ": OK", VE + ": OK", SA + ": Cancel"}, "", false, 1,
-         {probe, policy, rejected}},
-        {"a later run without a policy", {0, SCRIPTED, "", ""}, {SA + ": OK", VE + ": OK", SA + ": Cancel"}, "", false, 1,
-         {probe, {"405"}, rejected}},
+        {"two first jobs at once", FIRST_USE, {IP + ": 1108=" + Address("identity") + ", OK", ALICE, ALICE}, false, 2},
+        // The administrator's texts come with one run's policy, not with a later run's that has none.
+        {"administrator's texts", {SCRIPTED}, again, false, 1, {probe, policy, rejected}},
+        {"a later run without a policy", {SCRIPTED}, again, false, 1, {probe, {"405"}, rejected}},
     };
     // A Test Page job prints with its ticket while a job start of the process waits in a dialog.
-    rows.push_back({"a Test Page while a dialog is held", At("identity"), {SA + ": hold, 1112=alice, 1113=s3cret, OK"},
-                    "identity"});
+    rows.push_back(
+        {"a Test Page while a dialog is held", At("identity"), {SA + ": hold, 1112=alice, 1113=s3cret, OK"}});
     rows.back().testPage = true;
     // A stored value that is not a record (another version's, say) is replaced by a confirmed address only, not
     // by a job start whose user cancelled, nor by a Test Page's ticket writer.
@@ -313,7 +282,7 @@ TEST(FlowTest, TextWithoutANarrowForm)
 {
     ASSERT_NE(Library(), nullptr);
     if (!SelectAnsiCodePage(1252)) GTEST_SKIP() << "code page 1252 is not the platform's (" << GetACP() << ")";
-    Row comment = {"comment", At("identity"), Identity("alice", "s3cret")}, password = {"password", At("identity"), {}};
+    Row comment = {"comment", At("identity"), {ALICE}}, password = {"password", At("identity"), {}};
     comment.comment = password.comment = u"\u03A9\u03BC\u03AD\u03B3\u03B1 \u6771\u4EAC proofs";
     password.securePassword = u"\u03A9\u6771";
     ExpectGolden("flow_narrow.txt", Outcome(comment, Library()) + Outcome(password, Library()));

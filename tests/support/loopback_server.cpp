@@ -33,11 +33,6 @@ SOCKET Listen(unsigned short* port, const char* address = "127.0.0.1")
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(const ServerScript& script, const char* address, unsigned short port)
-    : LoopbackServer(std::vector<ServerScript>{script}, address, port)
-{
-}
-
 LoopbackServer::LoopbackServer(const std::vector<ServerScript>& scripts, const char* address, unsigned short port)
     : scripts_(scripts), listener_(Listen(&port, address)), port_(port)
 {

@@ -18,7 +18,8 @@ struct ServerScript {
 class LoopbackServer {
 public:
     // On 127.0.0.1 and a free port, or on the given loopback address and port.
-    explicit LoopbackServer(const ServerScript& script, const char* address = "127.0.0.1", unsigned short port = 0);
+    explicit LoopbackServer(const ServerScript& script, const char* address = "127.0.0.1", unsigned short port = 0)
+        : LoopbackServer(std::vector<ServerScript>{script}, address, port) {}
     LoopbackServer(const std::vector<ServerScript>& scripts, const char* address, unsigned short port);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
