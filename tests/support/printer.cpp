@@ -13,16 +13,27 @@ std::string TestAddress(int host) { return UMPD_TEST_NET + std::to_string(host);
 
 WString Wide(const std::string& ascii) { return WString(ascii.begin(), ascii.end()); }
 
-std::string ReadWholeFile(const WString& path)
+std::string ReadWholeFile(const WString& path, long from)
 {
     std::string data;
     FILE* f = HostOpenFile(path, "rb");
-    if (!f) return data;
+    if (!f || fseek(f, from, SEEK_SET) != 0) {
+        if (f) fclose(f);
+        return data;
+    }
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
     fclose(f);
     return data;
+}
+
+size_t FileSize(const WString& path)
+{
+    FILE* f = HostOpenFile(path, "rb");
+    long size = f && fseek(f, 0, SEEK_END) == 0 ? ftell(f) : 0;
+    if (f) fclose(f);
+    return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
 TestPrinter::TestPrinter(const WString& driver, const WString& port)

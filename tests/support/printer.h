@@ -29,7 +29,8 @@ private:
 };
 
 // Reads a whole file; empty when it cannot be read.
-std::string ReadWholeFile(const WString& path);
+std::string ReadWholeFile(const WString& path, long from = 0);  // from byte `from` on
+size_t FileSize(const WString& path);  // 0 when it cannot be read
 
 WString Wide(const std::string& ascii);
 
