@@ -110,7 +110,7 @@ TEST_F(HookTest, AbortTellsTheUserAndDropsHeldBytes)
         DrvSplClose(h);
         EXPECT_EQ(printer_.EndJobAndRead(), "abc");
         std::vector<std::string> seen;
-        for (const SeenMessage& m : user.Messages()) seen.push_back(m.caption + ": " + m.text + (m.okOnly ? " [OK]" : ""));
+        for (const SeenMessage& m : user.Messages()) seen.push_back(m.caption + ": " + m.text + ((m.style & 0xF) == MB_OK ? " [OK]" : ""));
         EXPECT_EQ(seen, abort ? std::vector<std::string>{"Abort: Printing Aborted... [OK]"} : std::vector<std::string>());
     }
 }

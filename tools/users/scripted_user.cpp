@@ -110,7 +110,7 @@ void ScriptedUser::AnswerMessage(const std::string& caption, const std::string& 
 {
     {
         std::lock_guard<std::mutex> lock(lock_);
-        messages_.push_back({caption, text, (style & 0xF) == MB_OK, style});
+        messages_.push_back({caption, text, style});
     }
     Report("message \"" + caption + "\": " + Escaped(text));
 }

@@ -47,8 +47,7 @@ const UINT MESSAGE_STYLE_SEEN = ~0u;
 
 struct SeenMessage {
     std::string caption, text;
-    bool okOnly;  // an OK button and no other
-    UINT style;   // as far as MESSAGE_STYLE_SEEN tells
+    UINT style;  // as far as MESSAGE_STYLE_SEEN tells
 };
 
 struct SeenDialog {
