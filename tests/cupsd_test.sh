@@ -75,6 +75,13 @@ check "a job without its account number is held" wait_state aq "$id" pending-hel
 lp "${H[@]}" -i "$id" -o job-account-id=A-1002 -H resume
 check "lp -H resume with the account number prints it" wait_state aq "$id" completed
 
+# A device URI with a password stops its queue, and no message a user can read shows the password.
+lpadmin "${H[@]}" -p uq -E -v "pralix://alice:s3cret@${net}81" -P "$ppd" 2>/dev/null
+id=$(lp_id uq "$sample")
+check "a device URI with a password stops its queue" until_ok 300 eval 'lpstat "${H[@]}" -p uq | grep -q disabled'
+check "the queue's message names what is wrong, not the password" sh -c \
+  "lpstat ${H[*]} -l -p uq | grep -q 'names a user or password' && ! lpstat ${H[*]} -l -p uq | grep -q s3cret"
+
 check "no password in cupsd's error log at LogLevel debug" sh -c "! grep -q s3cret '$work/log/error_log'"
 
 # The tickets: on 81 the job's user and account, the queue default (lpadmin -o Gamma=2), the job's sides, and the

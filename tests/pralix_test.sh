@@ -21,28 +21,68 @@ server 65 --raw-port 0
 server 67
 server 68 --close-without-reply
 server 69 --require user,password,account --accept alice:s3cret:42
+server 71 --raw-reset
+server 72 --raw-pause 1048576:90
 
-# [VAR=VALUE...] job WHAT HOST COPIES OPTIONS [FILE|-]: one run of the backend, the sample as its file unless FILE
-# is given ("-": standard input); no password may reach a file, not even a refused job's (UTF-16LE in the record).
+# [VAR=VALUE...] job WHAT HOST|URI COPIES OPTIONS [FILE|-]: one run of the backend, the sample as its file unless
+# FILE is given ("-": standard input); no password may reach a file, not even a refused job's (UTF-16LE in the record).
 secrets='s3cret|S3cret|4711|s\x003\x00c\x00r\x00e\x00t|S\x003\x00c\x00r\x00e\x00t|4\x007\x001\x001'
 job() {
-  local log=$work/server$2.out host=$2 copies=$3 file=${5-$sample} rc before
-  [[ ! $host =~ ^[0-9]+$ ]] || host=$net$host
+  local log=$work/server${log:-$2}.out uri=$2 copies=$3 file=${5-$sample} rc before
+  [[ ! $uri =~ ^[0-9]+$ ]] || uri=$net$uri
+  [[ $uri == *://* ]] || uri=pralix://$uri
   [ "$file" != - ] || file=
   before=$(cat "$log" 2>/dev/null | grep -c "job from")
-  DEVICE_URI="pralix://$host" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" timeout 60 "$backend" 42 bob "My title" \
+  DEVICE_URI=$uri TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" ${wrap:-} timeout 60 "$backend" 42 bob "${title:-My title}" \
     "$3" "$4" ${file:+"$file"} <"$sample" 2>"$work/err"
   rc=$?
   [ $rc != 0 ] || until_ok 50 eval '[ "$(grep -c "job from" "$log")" -ge $((before + copies)) ]'
-  { echo "## $1"; echo "exit $rc"; cat "$work/err"; } >>"$out"
+  { echo "## $1"; echo "exit $rc"; sed -E '/^DEBUG: Drv/s/ [0-9a-f]{6,}/ H/g' "$work/err"; } >>"$out"
   awk -v n="$before" '/^(listening|raw print port) on/ { next } seen >= n { print } /^job from/ { seen++ }' "$log" \
     >>"$out" 2>/dev/null
   ! grep -rqaP "$secrets" "$work/tmp" || echo "FAIL: a password in a file" >>"$out"
 }
+# background NAME COMMAND...: a long row run beside the others; its transcript joins the end.
+background() { ("${@:2}" >"$work/$1.row" 2>&1) & rows+=("$1") rowpids+=($!); }
+rows=() rowpids=()
+
+# A printer that stops reading for 90 s in the middle of a 64 MiB job is waited for and gets the whole job; meanwhile
+# no other process reads the credentials in the backend's environment.
+{ head -c 2000 "$sample"; head -c 64M /dev/zero | tr '\0' 'x'; } >"$work/big.ps"
+paused() {
+  AUTH_USERNAME=alice AUTH_PASSWORD=s3cret DEVICE_URI=pralix://${net}72 "$backend" 9 bob big 1 "" \
+    "$work/big.ps" 2>"$work/paused.err" &
+  local pid=$! waits
+  until_ok 300 grep -q "not taking data" "$work/paused.err"
+  ! grep -qa s3cret "/proc/$pid/environ" && echo "credentials not in /proc/PID/environ"
+  until_ok 1500 eval '! kill -0 $pid 2>/dev/null' || kill $pid
+  wait $pid
+  echo "exit $?"
+  waits=$(grep -c "waiting for it" "$work/paused.err")
+  [ "$waits" -ge 6 ] && echo "waiting reported every 10 s: yes"
+  grep -v -e "waiting for it" -e "connecting-to-device" -e "^DEBUG" "$work/paused.err"
+  grep "^job from" "$work/server72.out"
+}
+background paused paused
+
+# A print server that refuses connections, then comes back after two refusals: the job waits for it.
+comeback() {
+  DEVICE_URI=pralix://${net}70 timeout 60 "$backend" 9 bob back 1 "" "$sample" 2>"$work/back.err" &
+  local pid=$!
+  until_ok 300 eval '[ "$(grep -c "will retry" "$work/back.err")" -ge 2 ]'
+  server 70
+  wait $pid
+  echo "exit $?"
+  kill "${pids[-1]}"
+  grep -v "^DEBUG" "$work/back.err"
+  grep "^job from" "$work/server70.out"
+}
+background comeback comeback
 
 job "printed from a file" 60 1 "Duplex=DuplexTumble OutputBin=3 job-account-id=77"
 job "printed from standard input" 60 1 DocComment=proofs -
 job "identity not given" 61 1 ""
+title="Test Page" job "identity not given, titled Test Page" 61 1 ""
 AUTH_USERNAME=alice AUTH_PASSWORD=S3cret job "identity rejected: a password differing in case" 61 1 job-password=4711
 AUTH_USERNAME=alice AUTH_PASSWORD=s3cret job "identity accepted, with a secure-print password" 61 1 job-password=4711
 job "account not given" 62 1 ""
@@ -52,16 +92,35 @@ job "account accepted (job-billing)" 62 1 job-billing=A-1002
 AUTH_USERNAME=uuuuuuuuuuuuuuuuuuuuuuuuu AUTH_PASSWORD=s3cret job "user ID too long" 61 1 ""
 job "secure-print password too long" 60 1 job-password=123456789
 job "encrypted secure-print password" 60 1 "job-password=abc job-password-encryption=md5"
-job "server unreachable" 66 1 ""
-job "raw port refused" 65 1 ""
+CLASS=c job "server unreachable, in a class" 66 1 ""
+CLASS=c job "raw port refused, in a class" 65 1 ""
 job "connection lost" 68 1 ""
 job "address invalid (403)" 63 1 ""
 job "unexpected reply (500)" 64 1 ""
-job "device URI too long" a-name-of-sixteen-c 1 ""
+job "a URI with a password" "pralix://alice:s3cret@${net}60" 1 ""
+job "a URI of another scheme" "socket://${net}60" 1 ""
+job "an IPv6 address" "pralix://[::1]" 1 ""
+job "a long host name that does not resolve" a-name-of-sixteen-c 1 ""
+CLASS=c job "a long host name that does not resolve, in a class" a-name-of-sixteen-c 1 ""
+printf '%s\n' "${net}60 a-long-print-server-name.example" "::1 ipv6-only-print-server.example" >"$work/hosts"
+printf '#!/bin/sh\nexec unshare -rm sh -c '"'"'mount --bind "$0" /etc/hosts && exec "$@"'"'"' %s "$@"\n' "$work/hosts" \
+  >"$work/inhosts"
+chmod +x "$work/inhosts"
+log=60 wrap=$work/inhosts job "a long host name, resolved to its IPv4 address" a-long-print-server-name.example 1 ""
+wrap=$work/inhosts job "a long host name with only IPv6 addresses" ipv6-only-print-server.example 1 ""
 job "unreadable file" 60 1 "" /nonexistent/job.ps
 job "a file that opens but cannot be read" 60 1 "" "$work"
 job "two copies, each with its own ticket and guard line" 60 2 job-password=4711
 job "an output bin with no tray" 60 1 output-bin=bottom-shelf
+job "the printer resets after it read the whole job" 71 1 ""
+
+# No place for the ticket: printed with a warning, unless the job carries what only the ticket brings.
+printf '%%!PS-Adobe-3.0\n%%%%Title: no end of comments\nshowpage\n' >"$work/noplace.ps"
+printf '%%PDF-1.4\n1 0 obj << >> endobj\n%%%%EOF\n' >"$work/raw.pdf"
+job "no place for the ticket" 60 1 "" "$work/noplace.ps"
+job "no place for the ticket, a secure-print password" 60 1 job-password=4711 "$work/noplace.ps"
+job "a raw PDF with an account" 60 1 "raw job-account-id=A-1" "$work/raw.pdf"
+AUTH_USERNAME=alice AUTH_PASSWORD=s3cret job "no place for the ticket, an identity validated" 61 1 "" "$work/noplace.ps"
 
 # The queue's defaults from its PPD (two changed, as lpadmin -o does); the job's options win over them, a desktop's
 # standard attributes over both.
@@ -69,21 +128,27 @@ sed -e 's/^\*DefaultDuplex: None/*DefaultDuplex: DuplexNoTumble/' -e 's/^\*Defau
   "$root/share/ppd/pralix/pralix.ppd" >"$work/queue.ppd"
 for options in "" "Gamma=5 Collate=True StaplePosition=StapleDualPortrait RGBProfile=AdobeRGB" \
   "Duplex=DuplexTumble sides=one-sided print-color-mode=monochrome collate=true output-bin=tray-4" \
-  "multiple-document-handling=separate-documents-collated-copies output-bin=face-up"; do
+  "multiple-document-handling=separate-documents-collated-copies output-bin=face-up" \
+  "ColorModel=Gray print-color-mode=color"; do
   PPD="$work/queue.ppd" job "queue defaults and: $options" 60 1 "$options"
 done
 
 # The job streams: the server has the bytes while the input is still open (it ends a job after 5 s of silence);
-# a cancel (SIGTERM) then ends the backend at once.
+# a cancel (SIGTERM) then ends the backend at once, resetting the connection so that the printer discards the job.
 mkfifo "$work/in"
 DEVICE_URI="pralix://${net}67" TMPDIR="$work/tmp" "$backend" 7 bob stream 1 "" <"$work/in" 2>"$work/err" &
 pid=$!
 exec 3>"$work/in"
 printf '%%!PS-Adobe-3.0\n%%%%Title: stream\n%%%%EndComments\n' >&3
 head -c 200000 /dev/zero | tr '\0' '%' >&3
-until_ok 150 grep -q "job from" "$work/server67.out"
+until_ok 150 grep -q "DrvSplWritePrinter call #1" "$work/err"
 kill -TERM $pid
 exec 3>&-
 wait $pid
-{ echo "## streamed, then cancelled"$'\n'"exit $?"; cat "$work/err"; grep "job from" "$work/server67.out"; } >>"$out"
+rc=$?
+until_ok 100 grep -q "job from" "$work/server67.out"
+{ echo "## streamed, then cancelled"$'\n'"exit $rc"; grep -v "^DEBUG" "$work/err"
+  sed -n 's/job from \(.*\): [0-9]* bytes/job from \1: N bytes/p' "$work/server67.out"; } >>"$out"
+wait "${rowpids[@]}"
+for row in "${rows[@]}"; do { echo "## $row"; cat "$work/$row.row"; } >>"$out"; done
 golden "$out" "$golden"

@@ -45,6 +45,27 @@ typedef struct {
 } StandinRect;
 BOOL StandinWindowRect(HWND window, StandinRect* rect);
 
+// How jobs on TCP ports ("HOST:PORT") wait for their printer, for jobs
+// started from now on. By default reaching the printer and each send wait at
+// most 20 s. boundMs: how long a send may wait for a printer that does not
+// read (0: as long as the connection is up); a printer that has the whole
+// job may then stay silent as long before it closes (0: 90 s). While a send
+// or that last wait goes on, `observer` (if set) is told at least once a
+// second, and at once when a signal interrupts the wait; it returns FALSE to
+// give the job up (its connection is reset). It is also told when a waiting
+// send moves again, and of an error after the whole job was sent (the job
+// has printed). A job given up, or whose connection failed, ends with a
+// reset so the printer discards it; a printer that could not be reached
+// fails the writes with ERROR_CONNECTION_REFUSED (nothing was sent).
+enum StandinPortEvent {
+    STANDIN_PORT_WAITING,      // value: ms a send has waited
+    STANDIN_PORT_RESUMED,      // value: ms it waited
+    STANDIN_PORT_DRAINING,     // value: ms the printer, with the whole job, has been silent
+    STANDIN_PORT_DRAIN_ERROR,  // value: the system's error number
+};
+typedef BOOL (*StandinPortFn)(void* context, StandinPortEvent event, DWORD value);
+void StandinSetPortWait(DWORD boundMs, StandinPortFn observer, void* context);
+
 // Makes the n-th WritePrinter call from now on fail (1 is the next call);
 // 0 clears the fault.
 void StandinFailWritePrinterCall(DWORD n);

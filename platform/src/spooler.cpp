@@ -7,6 +7,7 @@
 #include <standin.h>
 
 #include <netdb.h>
+#include <time.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,10 +27,26 @@
 
 namespace {
 
-const int kDeliveryTimeoutMs = 20000;
+// Reaching a printer, and each wait of a host that keeps the default bound.
+const DWORD kDeliveryTimeoutMs = 20000;
+// How long a printer that has the whole job may stay silent before it closes
+// its side, where the host waits without a bound (as CUPS's socket backend).
+const DWORD kUnboundedDrainMs = 90000;
+// The longest a send or a drain waits before it tells the host's observer.
+const DWORD kObserverSliceMs = 1000;
 
 struct Printer {
     std::u16string name, driver, port;
+};
+
+// How the process's TCP ports wait for their printers (StandinSetPortWait).
+struct PortWait {
+    DWORD boundMs = kDeliveryTimeoutMs;  // 0: as long as the connection is up
+    StandinPortFn observer = nullptr;
+    void* context = nullptr;
+
+    // False when the host gives up.
+    bool Tell(StandinPortEvent event, DWORD value) const { return !observer || observer(context, event, value); }
 };
 
 // The connection of a job on a TCP port; its own lock, so a job's network
@@ -37,10 +54,10 @@ struct Printer {
 struct Stream {
     std::mutex lock;
     std::string host, service;
-    int fd = -1;  // -1 until the first write
-    bool broken = false;
+    PortWait wait;   // as the process had it when the job started
+    int fd = -1;     // -1 until the first write
+    DWORD error = 0; // why the job cannot go on; 0 while it can
 };
-
 struct Job {
     DWORD id;
     std::u16string document;
@@ -67,6 +84,7 @@ struct Spooler {
     std::set<PrinterHandle*> handles;
     DWORD nextJobId = 1;
     WriteFault failWrite = {}, shortWrite = {};
+    PortWait portWait;
     unsigned long long nullBytes = 0;
 };
 
@@ -141,12 +159,21 @@ bool SplitHostPort(const std::string& port, std::string& host, std::string& serv
     return !service.empty() && std::all_of(service.begin(), service.end(), ::isdigit);
 }
 
-bool WaitFd(int fd, short events)
+bool WaitFd(int fd, short events, DWORD ms)
 {
     pollfd p{fd, events, 0};
-    return poll(&p, 1, kDeliveryTimeoutMs) == 1 && (p.revents & events);
+    return poll(&p, 1, static_cast<int>(ms)) == 1 && (p.revents & events);
 }
 
+DWORD NowMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<DWORD>(t.tv_sec * 1000 + t.tv_nsec / 1000000);
+}
+
+// A connected socket, non-blocking; -1 when the printer cannot be reached
+// within the delivery wait.
 int ConnectTcp(const std::string& host, const std::string& service)
 {
     addrinfo hints{};
@@ -160,7 +187,7 @@ int ConnectTcp(const std::string& host, const std::string& service)
         int err = 0;
         socklen_t len = sizeof err;
         bool ok = connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
-                  (errno == EINPROGRESS && WaitFd(fd, POLLOUT) &&
+                  (errno == EINPROGRESS && WaitFd(fd, POLLOUT, kDeliveryTimeoutMs) &&
                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0);
         if (!ok) {
             close(fd);
@@ -168,56 +195,113 @@ int ConnectTcp(const std::string& host, const std::string& service)
         }
     }
     freeaddrinfo(list);
-    // Connected: blocking from here, each send bounded by the same wait
-    // (one wait per send of a large write, not one per socket buffer).
-    timeval bound = {kDeliveryTimeoutMs / 1000, 0};
-    if (fd >= 0 && (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
-                    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0)) {
-        close(fd);
-        fd = -1;
-    }
+    // A printer that vanishes while it is not reading is noticed in time.
+    int on = 1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     return fd;
 }
 
-bool SendAll(int fd, const char* data, size_t n)
+enum Wait { WAIT_ON, WAIT_OVER, WAIT_GIVEN_UP };
+
+// Waits up to one slice for the socket: WAIT_ON to go on (ready or still
+// within the limit), WAIT_OVER when the limit ran out, WAIT_GIVEN_UP when
+// the host gave up or the socket failed. `waited` counts the wait since the
+// data last moved.
+Wait WaitSlice(const Stream& st, short events, DWORD limitMs, StandinPortEvent event, DWORD* waited)
 {
+    DWORD start = NowMs();
+    DWORD slice = limitMs ? std::min(kObserverSliceMs, limitMs - std::min(limitMs, *waited)) : kObserverSliceMs;
+    pollfd p{st.fd, events, 0};
+    int r = poll(&p, 1, static_cast<int>(slice));
+    if (r < 0 && errno != EINTR) return WAIT_GIVEN_UP;
+    if (r > 0) return WAIT_ON;
+    *waited += NowMs() - start;
+    if (limitMs && *waited >= limitMs) return WAIT_OVER;
+    return st.wait.Tell(event, *waited) ? WAIT_ON : WAIT_GIVEN_UP;  // also right after a signal
+}
+
+// Sends all n bytes, waiting for the printer as the host chose.
+bool SendAll(Stream& st, const char* data, size_t n)
+{
+    DWORD waited = 0;
     while (n > 0) {
-        ssize_t sent = send(fd, data, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno != EINTR) return false;  // EAGAIN: the bound ran out
-        if (sent > 0) data += sent, n -= static_cast<size_t>(sent);
+        ssize_t sent = send(st.fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            data += sent, n -= static_cast<size_t>(sent);
+            if (waited >= kObserverSliceMs) st.wait.Tell(STANDIN_PORT_RESUMED, waited);
+            waited = 0;
+        } else if (sent < 0 && errno != EINTR && errno != EAGAIN) {
+            return false;
+        } else if (sent < 0 && errno == EAGAIN && WaitSlice(st, POLLOUT, st.wait.boundMs, STANDIN_PORT_WAITING, &waited) != WAIT_ON) {
+            return false;
+        }
     }
     return true;
 }
 
 // Sends one write of a streamed job, connecting first if it is the first.
-// False when the printer cannot be reached or the connection broke.
+// A printer that cannot be reached fails every write of the job with
+// ERROR_CONNECTION_REFUSED (nothing was sent); a send that fails or is given
+// up, with ERROR_WRITE_FAULT.
 bool StreamWrite(Stream& st, const void* data, size_t n)
 {
     std::lock_guard<std::mutex> hold(st.lock);
-    if (!st.broken && st.fd < 0) st.fd = ConnectTcp(st.host, st.service);
-    st.broken = st.broken || st.fd < 0 || !SendAll(st.fd, static_cast<const char*>(data), n);
-    return !st.broken;
+    if (!st.error && st.fd < 0) {
+        st.fd = ConnectTcp(st.host, st.service);
+        if (st.fd < 0) st.error = ERROR_CONNECTION_REFUSED;
+    }
+    if (!st.error && !SendAll(st, static_cast<const char*>(data), n)) st.error = ERROR_WRITE_FAULT;
+    return !st.error;
 }
 
-// The end of a streamed job: the printer is told no more comes, and has read
-// it all when it closes its side (bounded). Aborted jobs just close.
+// Ends a connection with a reset, so that a printer discards what it got
+// rather than print a part of the job.
+void ResetConnection(int fd)
+{
+    linger hard = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(fd);
+}
+
+// The printer has every byte once the write side is shut down; it has read
+// them when it closes its side. An error or a silence while waiting for that
+// does not undo the job (the host is told of an error). False only when the
+// host gave up.
+bool Drain(Stream& st)
+{
+    DWORD waited = 0, limit = st.wait.boundMs ? st.wait.boundMs : kUnboundedDrainMs;
+    char sink[4096];
+    for (;;) {
+        ssize_t got = recv(st.fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (got == 0) return true;
+        if (got > 0) {
+            waited = 0;
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) {
+            st.wait.Tell(STANDIN_PORT_DRAIN_ERROR, static_cast<DWORD>(errno));
+            return true;
+        }
+        Wait w = WaitSlice(st, POLLIN, limit, STANDIN_PORT_DRAINING, &waited);
+        if (w != WAIT_ON) return w == WAIT_OVER;
+    }
+}
+
+// The end of a streamed job. A complete job is shut down for writing and
+// drained; a job given up, or one whose connection failed, is reset.
 bool StreamEnd(Stream& st, bool complete)
 {
     std::lock_guard<std::mutex> hold(st.lock);
-    if (st.fd < 0) return !st.broken;
-    bool ok = !st.broken;
-    if (complete && ok) {
-        ok = shutdown(st.fd, SHUT_WR) == 0;
-        char drain[4096];
-        while (ok && WaitFd(st.fd, POLLIN)) {
-            ssize_t got = recv(st.fd, drain, sizeof drain, 0);
-            if (got == 0) break;
-            if (got < 0 && errno != EINTR && errno != EAGAIN) ok = false;
-        }
-    }
-    close(st.fd);
+    if (st.fd < 0) return !st.error;
+    if (complete && !st.error && shutdown(st.fd, SHUT_WR) != 0) st.error = ERROR_WRITE_FAULT;
+    if (complete && !st.error && !Drain(st)) st.error = ERROR_WRITE_FAULT;
+    if (complete && !st.error)
+        close(st.fd);
+    else
+        ResetConnection(st.fd);
     st.fd = -1;
-    return ok;
+    return !st.error;
 }
 
 // Copies the spooled job to the printer's port.
@@ -271,7 +355,7 @@ BOOL EndJob(HANDLE hPrinter, bool deliver)
         h->job.reset();
     }
     if (FinishJob(*job, *printer, deliver)) return TRUE;
-    SetLastError(ERROR_WRITE_FAULT);
+    SetLastError(job->stream && job->stream->error ? job->stream->error : ERROR_WRITE_FAULT);
     return FALSE;
 }
 
@@ -351,6 +435,7 @@ DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD level, LPBYTE info)
     }
     auto stream = std::make_shared<Stream>();
     if (!SplitHostPort(Utf8(h->printer->port), stream->host, stream->service)) stream.reset();
+    if (stream) stream->wait = Spl().portWait;
     FILE* spool = IsNullPort(h->printer->port) || stream ? nullptr : tmpfile();
     if (!spool && !IsNullPort(h->printer->port) && !stream) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -384,7 +469,7 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID buf, DWORD cbBuf, LPDWORD pcWri
         }
     }
     if (stream && n > 0 && !StreamWrite(*stream, buf, n)) {
-        SetLastError(ERROR_WRITE_FAULT);
+        SetLastError(stream->error);
         return FALSE;
     }
     *pcWritten = n;
@@ -473,6 +558,12 @@ unsigned long long StandinNullPortBytes(void)
 {
     std::lock_guard<std::mutex> lock(Spl().lock);
     return Spl().nullBytes;
+}
+
+void StandinSetPortWait(DWORD boundMs, StandinPortFn observer, void* context)
+{
+    std::lock_guard<std::mutex> lock(Spl().lock);
+    Spl().portWait = PortWait{boundMs, observer, context};
 }
 
 void StandinFailWritePrinterCall(DWORD n) { SetFault(Spl().failWrite, n, 0); }

@@ -3,23 +3,25 @@
 // job's user with the print server through the hook library's own job start
 // (the job's credentials answer its dialogs), then streams the job through
 // the library's hooks, ticket inserted, to the server's raw print port.
-// Standard error carries CUPS's status lines; the hooks' trace lines go
-// nowhere.
-#include "credentials_user.h"
-#include "hostglue.h"
+// Standard error carries CUPS's status lines, the hooks' trace lines among
+// them as DEBUG: lines.
+#include "hook_job.h"
 #include "job_record.h"
-#include "printersetup.h"
+#include "target.h"
 
 #include "english/resource.h"
 
 #include <standin.h>
-#include <winspool.h>
 
+#include <cups/backend.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,25 +31,24 @@
 
 namespace {
 
-// CUPS's backend exit statuses.
-enum Exit { OK = 0, FAILED = 1, AUTH_REQUIRED = 2, HOLD = 3, STOP = 4, RETRY = 6 };
-
 const char DISCOVERY[] = "network pralix \"Unknown\" \"Pralix print server (secure access)\"\n";
 const char USAGE[] =
     "usage: pralix job user title copies options [file]\n"
     "       pralix                      (the discovery line)\n"
     "       pralix --help | --version\n"
-    "The device URI (DEVICE_URI) is pralix://HOST[:PORT]: HOST the print server (an IPv4 address or a name of\n"
-    "at most 15 characters), PORT its raw print port (9100). Credentials: AUTH_USERNAME, AUTH_PASSWORD, and the\n"
-    "job-account-id option; job-password is the secure-print password.\n";
-const WCHAR DRIVER[] = TEXT("Pralix PS");
+    "The device URI (DEVICE_URI) is pralix://HOST[:PORT]: HOST the print server, an IPv4 address or a host name\n"
+    "(a name longer than 15 characters is resolved to its IPv4 address), PORT its raw print port (9100).\n"
+    "Credentials: AUTH_USERNAME, AUTH_PASSWORD, and the job-account-id option; job-password is the secure-print\n"
+    "password. A print server that does not answer is tried again until the job is cancelled; a printer that\n"
+    "stops taking data is waited for as long as its connection is up.\n";
 const size_t CHUNK = 1024 * 1024;
-const size_t ADDRESS_MAX = 15;
+const unsigned RETRY_FIRST_S = 5, RETRY_MOST_S = 30;
+const DWORD REPORT_EVERY_MS = 10000;
 
-struct Uri {
-    std::string host;
-    std::string port = "9100";
-};
+// Set by SIGTERM (a cancel). Until the first byte is sent the backend ends
+// at once; afterwards the job is given up, so that the printer discards it.
+volatile sig_atomic_t gCancelled = 0;
+volatile sig_atomic_t gSending = 0;
 
 struct Args {
     std::string job, user, title, file;
@@ -56,42 +57,74 @@ struct Args {
     cups_option_t* options = nullptr;
 };
 
+// What one backend run works with.
+struct Run {
+    Args args;
+    Target target;
+    HMODULE lib = nullptr;
+    SpoolerHooks hooks = {};
+    JobText text;
+    Credentials credentials;
+    bool retried = false;  // the print server was waited for
+};
+
 // One status line for CUPS; line breaks inside become spaces.
 void Status(const char* kind, const std::string& text)
 {
     std::string line = text;
-    for (char& c : line)
-        if (c == '\n' || c == '\r') c = ' ';
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::replace(line.begin(), line.end(), '\r', ' ');
     fprintf(stderr, "%s: %s\n", kind, line.c_str());
 }
 
 void OnTerminate(int)
 {
-    // A cancel: nothing more is sent; the connection closes with the process.
-    const char line[] = "INFO: cancelled\n";
+    gCancelled = 1;
+    if (gSending) return;
+    const char line[] = "INFO: The job was cancelled\n";
     ssize_t ignored = write(2, line, sizeof line - 1);
     (void)ignored;
-    _exit(OK);
+    _exit(CUPS_BACKEND_OK);
 }
 
-bool IsHostChar(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'; }
-
-// pralix://HOST[:PORT], HOST fitting the record's address field.
-bool ParseUri(const std::string& uri, Uri* out)
+// The hooks' trace lines, which the library prints on standard output, as
+// DEBUG: lines on standard error (cupsctl --debug-logging shows them).
+ssize_t WriteDebug(void* cookie, const char* buf, size_t n)
 {
-    const std::string scheme = "pralix://";
-    if (uri.compare(0, scheme.size(), scheme) != 0) return false;
-    std::string rest = uri.substr(scheme.size());
-    if (!rest.empty() && rest.back() == '/') rest.pop_back();
-    size_t colon = rest.find(':');
-    out->host = rest.substr(0, colon);
-    if (colon != std::string::npos) out->port = rest.substr(colon + 1);
-    if (out->host.empty() || out->host.size() > ADDRESS_MAX) return false;
-    for (char c : out->host)
-        if (!IsHostChar(c)) return false;
-    char* end = nullptr;
-    long port = strtol(out->port.c_str(), &end, 10);
-    return !out->port.empty() && !*end && port >= 1 && port <= 65535;
+    bool* atLineStart = static_cast<bool*>(cookie);
+    for (size_t at = 0; at < n;) {
+        if (*atLineStart && write(2, "DEBUG: ", 7) < 0) return -1;
+        const char* nl = static_cast<const char*>(memchr(buf + at, '\n', n - at));
+        size_t len = nl ? static_cast<size_t>(nl - (buf + at)) + 1 : n - at;
+        if (write(2, buf + at, len) < 0) return -1;
+        *atLineStart = nl != nullptr;
+        at += len;
+    }
+    return static_cast<ssize_t>(n);
+}
+
+bool TraceAsDebug()
+{
+    static bool atLineStart = true;
+    cookie_io_functions_t io = {nullptr, WriteDebug, nullptr, nullptr};
+    FILE* debug = fopencookie(&atLineStart, "w", io);
+    if (!debug) return false;
+    setvbuf(debug, nullptr, _IOLBF, 0);
+    fflush(stdout);
+    stdout = debug;
+    return true;
+}
+
+// A credential from the environment, wiped from it: no other process of the
+// same user reads it in /proc/PID/environ.
+std::string TakeFromEnvironment(const char* name)
+{
+    char* value = getenv(name);
+    if (!value) return "";
+    std::string taken = value;
+    explicit_bzero(value, strlen(value));
+    unsetenv(name);
+    return taken;
 }
 
 size_t Characters(const std::string& utf8)
@@ -101,140 +134,203 @@ size_t Characters(const std::string& utf8)
     return n;
 }
 
-// A credential longer than its field: the dialog would cut it silently.
-bool CredentialTooLong(const Credentials& c, const std::string& securePassword)
+// A credential longer than its field (the dialog would cut it silently):
+// the status for it, else OK.
+int CredentialTooLong(const Credentials& c, const std::string& securePassword)
 {
-    struct Limit {
+    const struct {
         const char* name;
         const std::string* value;
         size_t max;
-    } limits[] = {{"user ID (AUTH_USERNAME)", &c.user, 24},
-                  {"password (AUTH_PASSWORD)", &c.password, 8},
-                  {"account number (job-account-id)", &c.account, 32},
-                  {"secure-print password (job-password)", &securePassword, 8}};
-    for (const Limit& l : limits) {
+        int status;
+    } limits[] = {{"user ID (AUTH_USERNAME)", &c.user, 24, CUPS_BACKEND_AUTH_REQUIRED},
+                  {"password (AUTH_PASSWORD)", &c.password, 8, CUPS_BACKEND_AUTH_REQUIRED},
+                  {"account number (job-account-id)", &c.account, 32, CUPS_BACKEND_HOLD},
+                  {"secure-print password (job-password)", &securePassword, 8, CUPS_BACKEND_CANCEL}};
+    for (const auto& l : limits) {
         if (Characters(*l.value) <= l.max) continue;
         Status("ERROR", std::string("The ") + l.name + " is longer than " + std::to_string(l.max) +
                             " characters, the most the print server takes");
-        return true;
+        if (l.status == CUPS_BACKEND_AUTH_REQUIRED) fputs("ATTR: auth-info-required=username,password\n", stderr);
+        return l.status;
     }
-    return false;
+    return CUPS_BACKEND_OK;
 }
 
-std::string Env(const char* name)
+// How a refused job start ends: its status lines and exit status.
+int RefusedStatus(Refusal refusal, const RunSeen& seen, HMODULE lib)
 {
-    const char* v = getenv(name);
-    return v ? v : "";
-}
-
-// A string of the library's own, as its dialogs and message boxes show it.
-std::string LibraryText(HMODULE lib, UINT id)
-{
-    WCHAR text[256] = {};
-    LoadStringW(lib, id, text, 256);
-    return HostUtf8(text);
-}
-
-bool Contains(const std::string& text, const std::string& part) { return !part.empty() && text.find(part) != std::string::npos; }
-
-// How a refused run ends: from the message boxes and dialogs it showed.
-int RefusedOutcome(const RunSeen& seen, HMODULE lib)
-{
-    const struct {
-        UINT id;
-        int exit;
-    } messages[] = {{IDS_ADDRESS_INVALID, STOP}, {IDS_SERVER_QUIT, RETRY}, {IDS_NO_CONNECTION, RETRY},
-                    {IDS_UNEXPECTED_ERROR, FAILED}};
-    for (const std::string& shown : seen.messages)
-        for (const auto& m : messages)
-            if (shown == LibraryText(lib, m.id)) {
-                Status("ERROR", shown);
-                return m.exit;
-            }
-    bool identityRejected = Contains(seen.rejected, LibraryText(lib, IDS_REJECTED_USER)) ||
-                            Contains(seen.rejected, LibraryText(lib, IDS_REJECTED_PASSWORD));
-    bool accountRejected = Contains(seen.rejected, LibraryText(lib, IDS_REJECTED_ACCOUNT));
-    if (!seen.rejected.empty()) {
-        std::string fields = seen.rejected;
-        for (char& c : fields)
-            if (c == '\n') c = ',';
-        Status("INFO", "The print server rejected: " + fields);
-        if (!seen.adminMessage.empty()) Status("INFO", "Administrator's message: " + seen.adminMessage);
-        if (!seen.adminEmail.empty()) Status("INFO", "Administrator's e-mail: " + seen.adminEmail);
+    std::string rejected = RejectedFields(seen, lib);
+    if (!seen.adminMessage.empty()) Status("INFO", "Administrator's message: " + seen.adminMessage);
+    if (!seen.adminEmail.empty()) Status("INFO", "Administrator's e-mail: " + seen.adminEmail);
+    switch (refusal) {
+    case REFUSED_IDENTITY_MISSING:
+    case REFUSED_IDENTITY_REJECTED:
+        fputs("ATTR: auth-info-required=username,password\n", stderr);
+        Status("INFO", refusal == REFUSED_IDENTITY_MISSING ? "The print server requires a user ID and password"
+                                                           : "The print server did not accept the " + rejected);
+        return CUPS_BACKEND_AUTH_REQUIRED;
+    case REFUSED_ACCOUNT_MISSING:
+    case REFUSED_ACCOUNT_REJECTED:
+        fprintf(stderr, "JOBSTATE: %s\n",
+                refusal == REFUSED_ACCOUNT_MISSING ? "account-info-needed" : "account-authorization-failed");
+        Status("INFO", refusal == REFUSED_ACCOUNT_MISSING ? "The print server requires an account number"
+                                                          : "The print server did not accept the " + rejected);
+        return CUPS_BACKEND_HOLD;
+    case REFUSED_SERVER_QUIT:
+        Status("ERROR", "The print server closed the connection before it answered");
+        return CUPS_BACKEND_RETRY;
+    case REFUSED_ADDRESS:
+        Status("ERROR", "The print server does not take jobs for the address in the device URI");
+        return CUPS_BACKEND_STOP;
+    default:
+        Status("ERROR", "The print server refused the job with an answer the backend does not know");
+        return CUPS_BACKEND_FAILED;
     }
-    if (seen.identityMissing || identityRejected) {
-        fprintf(stderr, "ATTR: auth-info-required=username,password\n");
-        Status("INFO", seen.identityMissing ? "The print server requires a user ID and password"
-                                            : "The print server did not accept the user ID or password");
-        return AUTH_REQUIRED;
-    }
-    if (seen.accountMissing || accountRejected) {
-        fprintf(stderr, "JOBSTATE: %s\n", seen.accountMissing ? "account-info-needed" : "account-authorization-failed");
-        Status("INFO", seen.accountMissing ? "The print server requires an account number"
-                                           : "The print server did not accept the account number");
-        return HOLD;
-    }
-    Status("ERROR", "The job was refused at its start");
-    return FAILED;
 }
 
-// The printer of this run on the stand-in's spooler, and its job.
-struct Spool {
-    HANDLE added = nullptr, printer = nullptr;
-    DWORD jobId = 0;
-};
-
-bool StartSpool(const Uri& uri, const std::string& title, Spool* s)
+// Waits before the next try at a print server that does not answer; false
+// when the job belongs to a class, which can use another printer at once.
+bool WaitToRetry(unsigned* delay)
 {
-    WString name = TEXT("pralix ") + HostWiden(std::to_string(getpid()).c_str());
-    WString port = HostWiden((uri.host + ":" + uri.port).c_str());
-    WString document = HostWiden(title.c_str()), datatype = TEXT("RAW");
-    if (!s->added) s->added = AddPrinterForDriver(name, DRIVER, port);
-    if (!s->added || (!s->printer && !OpenPrinterW(&name[0], &s->printer, nullptr))) return false;
-    DOC_INFO_1W doc = {&document[0], nullptr, &datatype[0]};
-    s->jobId = StartDocPrinterW(s->printer, 1, reinterpret_cast<LPBYTE>(&doc));
-    return s->jobId != 0;
+    if (getenv("CLASS")) {
+        Status("ERROR", "The print server is not answering");
+        return false;
+    }
+    fputs("STATE: +connecting-to-device\n", stderr);
+    Status("INFO", "The print server is not answering; will retry in " + std::to_string(*delay) + " seconds");
+    for (unsigned left = *delay; left > 0 && !gCancelled;) left = sleep(left);
+    *delay = std::min(*delay * 2, RETRY_MOST_S);
+    return true;
 }
 
-enum CopyResult { PRINTED, REFUSED, PORT_FAILED, READ_FAILED };
+// The stand-in's port tells of a printer that takes no data, or resets
+// after it took the whole job; a cancel gives the job up.
+BOOL WatchPort(void* context, StandinPortEvent event, DWORD value)
+{
+    DWORD* nextReport = static_cast<DWORD*>(context);
+    if (gCancelled) return FALSE;
+    if (event == STANDIN_PORT_WAITING && value >= *nextReport) {
+        fputs("STATE: +connecting-to-device\n", stderr);
+        Status("INFO", "The printer is not taking data; waiting for it (" + std::to_string(value / 1000) + " s)");
+        *nextReport = value + REPORT_EVERY_MS;
+    } else if (event == STANDIN_PORT_RESUMED && *nextReport > REPORT_EVERY_MS) {
+        fputs("STATE: -connecting-to-device\n", stderr);
+        Status("INFO", "The printer is taking data again");
+        *nextReport = REPORT_EVERY_MS;
+    } else if (event == STANDIN_PORT_DRAIN_ERROR) {
+        Status("DEBUG", std::string("The printer ended the connection after it had the whole job (") +
+                            strerror(static_cast<int>(value)) + "); the job has printed");
+    }
+    return TRUE;
+}
 
 // Whatever the input has now, up to CHUNK bytes (a pipe's bytes go on as
-// they come); 0 at its end, -1 when reading failed.
-ssize_t ReadSome(int fd, BYTE* buf)
+// they come); 0 at its end, -1 when reading failed or the job was cancelled.
+ssize_t ReadSome(int fd, char* buf)
 {
     for (;;) {
         ssize_t n = read(fd, buf, CHUNK);
-        if (n >= 0 || errno != EINTR) return n;
+        if (n >= 0 || errno != EINTR || gCancelled) return n;
     }
 }
 
-// One copy of the job through the hooks: job start (validation), then the
-// data as it is read, never whole.
-CopyResult PrintCopy(const SpoolerHooks& hooks, Spool* s, int in)
+// The job given up part-way: the printer discards what it got.
+int GiveUp(HookJob& job, const char* why)
 {
-    HANDLE h = hooks.startDoc(s->printer, s->jobId);
-    if (!h) {
-        AbortPrinter(s->printer);
-        return REFUSED;
+    job.GiveUp();
+    if (gCancelled) {
+        Status("INFO", "The job was cancelled");
+        return CUPS_BACKEND_OK;
     }
-    std::unique_ptr<BYTE[]> buf(new BYTE[CHUNK]);
+    Status("ERROR", why);
+    return CUPS_BACKEND_RETRY;
+}
+
+// The rest of the job after its header, as it is read, never whole.
+int StreamRest(HookJob& job, int in)
+{
+    std::unique_ptr<char[]> buf(new char[CHUNK]);
     ssize_t n;
-    while ((n = ReadSome(in, buf.get())) > 0) {
-        DWORD written = 0;
-        if (!hooks.writePrinter(h, buf.get(), static_cast<DWORD>(n), &written)) {
-            hooks.close(h);
-            AbortPrinter(s->printer);
-            return PORT_FAILED;
+    bool unreached;
+    while ((n = ReadSome(in, buf.get())) > 0)
+        if (!job.Write(buf.get(), static_cast<size_t>(n), &unreached))
+            return GiveUp(job, "The connection to the print server's raw print port was lost");
+    if (n < 0 && !gCancelled) {
+        job.GiveUp();
+        Status("ERROR", "Reading the job failed");
+        return CUPS_BACKEND_FAILED;
+    }
+    if (gCancelled) return GiveUp(job, "");
+    if (!job.End()) return GiveUp(job, "The print server's raw print port did not take the whole job");
+    return CUPS_BACKEND_OK;
+}
+
+// Whether the job carries what only its ticket can bring to the print server.
+bool NeedsTicket(const JobText& text) { return !text.securePassword.empty() || !text.account.empty(); }
+
+// One copy: its header read, the job start (tried again while the print
+// server does not answer), then the data.
+int PrintCopy(Run& run, HookJob& job, CredentialsUser& user, int in, bool first)
+{
+    std::vector<char> header;
+    bool place = false;
+    if (!ReadHeader(in, &header, &place)) {
+        Status("ERROR", "Reading the job failed");
+        return CUPS_BACKEND_FAILED;
+    }
+    const char* noPlace = "The job has no place for the print server's ticket (it is not PostScript with %%EndComments "
+                          "in its first MiB)";
+    if (!place && NeedsTicket(run.text)) {
+        Status("ERROR", std::string(noPlace) + ", so its secure-print password and account number cannot reach the "
+                                               "print server; the job is cancelled");
+        return CUPS_BACKEND_CANCEL;
+    }
+    for (unsigned delay = RETRY_FIRST_S;;) {
+        // Every try starts from the job's own record: the ticket writer
+        // empties the passwords after each ticket.
+        _OEM_PRIVDEVMODE record;
+        std::vector<std::string> warnings;
+        BuildJobRecord(&record, getenv("PPD"), run.args.numOptions, run.args.options, run.text, &warnings);
+        for (const std::string& w : warnings)
+            if (first) Status("WARNING", w);
+        first = false;
+        job.Store(&record);
+        bool started = false;
+        // Never the job's title, which any user chooses: the library treats
+        // some document names specially.
+        if (!job.Start("job " + run.args.job, &started)) {
+            if (!started) {
+                Status("ERROR", "Cannot set up the job on the spooler");
+                return CUPS_BACKEND_FAILED;
+            }
+            RunSeen seen = user.Take();
+            Refusal refusal = ClassifyRefusal(seen, run.lib);
+            if (refusal != REFUSED_UNREACHABLE) return RefusedStatus(refusal, seen, run.lib);
+            if (!WaitToRetry(&delay)) return CUPS_BACKEND_FAILED;
+            run.retried = true;
+            continue;
         }
+        if (!place && user.Take().identityGiven) {
+            job.GiveUp();
+            Status("ERROR", std::string(noPlace) + ", so the print server cannot tell whose job it is; the job is "
+                                                   "cancelled");
+            return CUPS_BACKEND_CANCEL;
+        }
+        if (!place) Status("WARNING", std::string(noPlace) + "; it prints without one");
+        gSending = 1;
+        bool unreached = false;
+        if (!job.Write(header.data(), header.size(), &unreached)) {
+            if (!unreached || gCancelled) return GiveUp(job, "The connection to the print server's raw print port was lost");
+            job.GiveUp();
+            gSending = 0;
+            if (gCancelled || !WaitToRetry(&delay)) return gCancelled ? CUPS_BACKEND_OK : CUPS_BACKEND_FAILED;
+            run.retried = true;
+            continue;
+        }
+        if (run.retried) fputs("STATE: -connecting-to-device\n", stderr);
+        return StreamRest(job, in);
     }
-    bool readFailed = n < 0;
-    hooks.endDoc(h);
-    hooks.close(h);
-    if (readFailed) {
-        AbortPrinter(s->printer);
-        return READ_FAILED;
-    }
-    return EndDocPrinter(s->printer) ? PRINTED : PORT_FAILED;
 }
 
 bool ParseArgs(int argc, char** argv, Args* a)
@@ -243,79 +339,53 @@ bool ParseArgs(int argc, char** argv, Args* a)
     a->job = argv[1];
     a->user = argv[2];
     a->title = argv[3];
-    a->copies = atoi(argv[4]);
-    if (a->copies < 1) a->copies = 1;
+    a->copies = std::max(1, atoi(argv[4]));
     a->numOptions = cupsParseOptions(argv[5], 0, &a->options);
     if (argc == 7) a->file = argv[6];
     return true;
 }
 
-// Runs every copy; returns the exit status.
-int Run(const Args& args, const Uri& uri, HMODULE lib, const SpoolerHooks& hooks)
+// Every copy of the job; returns the exit status.
+int PrintJob(Run& run)
 {
-    const char* encryption = cupsGetOption("job-password-encryption", args.numOptions, args.options);
+    const char* encryption = cupsGetOption("job-password-encryption", run.args.numOptions, run.args.options);
     if (encryption && strcmp(encryption, "none") != 0) {
         Status("ERROR", "The secure-print password (job-password) must be given in plain text, not " +
                             std::string(encryption));
-        return FAILED;
+        return CUPS_BACKEND_CANCEL;
     }
-    JobText text{uri.host, args.user, args.title, AccountOf(args.numOptions, args.options), ""};
-    const char* securePassword = cupsGetOption("job-password", args.numOptions, args.options);
-    text.securePassword = securePassword ? securePassword : "";
-    Credentials credentials{Env("AUTH_USERNAME"), Env("AUTH_PASSWORD"), text.account};
-    if (CredentialTooLong(credentials, text.securePassword)) return HOLD;
+    const char* securePassword = cupsGetOption("job-password", run.args.numOptions, run.args.options);
+    run.text = JobText{run.target.host, run.args.user, run.args.title, AccountOf(run.args.numOptions, run.args.options),
+                       securePassword ? securePassword : ""};
+    run.credentials.account = run.text.account;
+    if (int status = CredentialTooLong(run.credentials, run.text.securePassword)) return status;
 
-    int in = args.file.empty() ? 0 : open(args.file.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = run.args.file.empty() ? 0 : open(run.args.file.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-        Status("ERROR", "Cannot read the job file " + args.file);
-        return FAILED;
+        Status("ERROR", "Cannot read the job file " + run.args.file);
+        return CUPS_BACKEND_FAILED;
     }
     // Copies are made only of a file: standard input can be read once.
-    int copies = args.file.empty() ? 1 : args.copies;
-    CredentialsUser user(credentials, LibraryText(lib, IDS_REQUIRED));
+    int copies = run.args.file.empty() ? 1 : run.args.copies;
+    CredentialsUser user(run.credentials, LibraryText(run.lib, IDS_REQUIRED));
     InstallUser(&user);
-    Spool spool;
-    int rc = OK;
-    for (int copy = 0; copy < copies && rc == OK; copy++) {
-        // Every copy starts from the job's own record: the ticket writer
-        // empties the passwords after each ticket.
-        _OEM_PRIVDEVMODE record;
-        std::vector<std::string> warnings;
-        BuildJobRecord(&record, getenv("PPD"), args.numOptions, args.options, text, &warnings);
-        if (copy == 0)
-            for (const std::string& w : warnings) Status("WARNING", w);
-        SetUserInfo(&record, nullptr, DRIVER);
-        if (copy > 0 && lseek(in, 0, SEEK_SET) != 0) {
-            Status("ERROR", "Cannot read the job file again for its next copy");
-            rc = FAILED;
-            break;
-        }
-        if (!StartSpool(uri, args.title, &spool)) {
-            Status("ERROR", "Cannot set up the job on the spooler");
-            rc = FAILED;
-            break;
-        }
-        switch (PrintCopy(hooks, &spool, in)) {
-        case PRINTED: break;
-        case REFUSED: rc = RefusedOutcome(user.Seen(), lib); break;
-        case PORT_FAILED:
-            Status("ERROR", "The print server's raw print port " + uri.host + ":" + uri.port + " refused or dropped the job");
-            rc = RETRY;
-            break;
-        case READ_FAILED:
-            Status("ERROR", "Reading the job failed");
-            rc = FAILED;
-            break;
+    DWORD nextReport = REPORT_EVERY_MS;
+    StandinSetPortWait(0, WatchPort, &nextReport);
+    int rc = CUPS_BACKEND_OK;
+    {
+        HookJob job(run.hooks, run.target.host, run.target.port);
+        for (int copy = 0; copy < copies && rc == CUPS_BACKEND_OK && !gCancelled; copy++) {
+            if (copy > 0 && lseek(in, 0, SEEK_SET) != 0) {
+                Status("ERROR", "Cannot read the job file again for its next copy");
+                rc = CUPS_BACKEND_FAILED;
+                break;
+            }
+            rc = PrintCopy(run, job, user, in, copy == 0);
         }
     }
     UninstallUser();
-    if (spool.printer) ClosePrinter(spool.printer);
-    if (spool.added) {
-        DeletePrinter(spool.added);
-        ClosePrinter(spool.added);
-    }
     if (in != 0) close(in);
-    if (rc == OK) Status("INFO", "Printed to the print server " + uri.host);
+    if (rc == CUPS_BACKEND_OK && !gCancelled) Status("INFO", "Printed to the print server " + run.target.host);
     return rc;
 }
 
@@ -325,49 +395,46 @@ int main(int argc, char** argv)
 {
     if (argc == 1) {
         fputs(DISCOVERY, stdout);
-        return OK;
+        return CUPS_BACKEND_OK;
     }
     if (argc == 2 && strcmp(argv[1], "--help") == 0) {
         fputs(USAGE, stdout);
-        return OK;
+        return CUPS_BACKEND_OK;
     }
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {
         printf("pralix %s\n", UMPD_VERSION);
-        return OK;
+        return CUPS_BACKEND_OK;
     }
-    Args args;
-    if (!ParseArgs(argc, argv, &args)) {
+    Run run;
+    run.credentials.user = TakeFromEnvironment("AUTH_USERNAME");
+    run.credentials.password = TakeFromEnvironment("AUTH_PASSWORD");
+    prctl(PR_SET_DUMPABLE, 0);
+    if (!ParseArgs(argc, argv, &run.args)) {
         fputs(USAGE, stderr);
-        return FAILED;
+        return CUPS_BACKEND_FAILED;
     }
+    struct sigaction cancel = {};
+    cancel.sa_handler = OnTerminate;  // no SA_RESTART: a read or a wait ends at a cancel
+    sigaction(SIGTERM, &cancel, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    signal(SIGTERM, OnTerminate);
-    std::string device = Env("DEVICE_URI");
-    if (device.empty()) device = argv[0];
-    Uri uri;
-    if (!ParseUri(device, &uri)) {
-        Status("ERROR", "The device URI must be pralix://HOST[:PORT] with HOST of at most 15 characters: " + device);
-        return FAILED;
+    const char* device = getenv("DEVICE_URI");
+    std::string problem;
+    TargetProblem wrong = ParseDeviceUri(device ? device : argv[0], &run.target, &problem);
+    if (wrong != TARGET_OK) {
+        Status("ERROR", problem);
+        return wrong == TARGET_UNRESOLVED && getenv("CLASS") ? CUPS_BACKEND_FAILED : CUPS_BACKEND_STOP;
     }
-    // Nothing of the job's record, and no password, reaches a disk; the hooks'
-    // trace lines are not CUPS's.
+    // Nothing of the job's record, and no password, reaches a disk.
     StandinUseMemoryRegistry();
-    if (!freopen("/dev/null", "w", stdout)) return FAILED;
+    if (!TraceAsDebug()) return CUPS_BACKEND_FAILED;
     SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
-    // Beside the backend in the build; installed, in lib/pralix, never in
-    // CUPS's backend folder (cupsd runs every executable there).
-    WString library = ExecutableDirectory() + HostWiden(UMPD_LIBRARY_NAME);
-    HMODULE lib = LoadLibraryW(library.c_str());
-    if (!lib) {
-        library = ExecutableDirectory() + TEXT("../../pralix/") + HostWiden(UMPD_LIBRARY_NAME);
-        lib = LoadLibraryW(library.c_str());
+    std::string library;
+    run.lib = LoadHookLibrary(&library);
+    if (!run.lib || !LoadSpoolerHooks(run.lib, &run.hooks)) {
+        Status("ERROR", "Cannot load the hook library " + library);
+        return CUPS_BACKEND_STOP;
     }
-    SpoolerHooks hooks = {};
-    if (!lib || !LoadSpoolerHooks(lib, &hooks)) {
-        Status("ERROR", "Cannot load the hook library " + HostUtf8(library));
-        return FAILED;
-    }
-    int rc = Run(args, uri, lib, hooks);
-    cupsFreeOptions(args.numOptions, args.options);
+    int rc = PrintJob(run);
+    cupsFreeOptions(run.args.numOptions, run.args.options);
     return rc;
 }

@@ -30,7 +30,7 @@ const char USAGE[] =
     "                        [--require user,password,account | --enable] [--accept USER:PASSWORD:ACCOUNT]...\n"
     "                        [--admin-message TEXT] [--admin-email TEXT] [--log FILE] [--show-secrets]\n"
     "                        [--reply-code CODE] [--validate-reply-code CODE] [--close-without-reply]\n"
-    "                        [--delay-ms N] [--segment-bytes N]\n"
+    "                        [--delay-ms N] [--segment-bytes N] [--raw-pause BYTES:SECONDS] [--raw-reset]\n"
     "       umpd-printserver --help | --version\n";
 const char VERSION[] = "umpd-printserver " UMPD_VERSION "\n";
 
@@ -50,6 +50,9 @@ struct Config {
     std::string replyCode, validateReplyCode;  // what every request, or the validate-info request, is answered
     unsigned delayMs = 0;
     size_t segmentBytes = 0;
+    size_t rawPauseAt = 0;        // the raw port stops reading a job after this many bytes...
+    unsigned rawPauseSeconds = 0; // ...for this long
+    bool rawReset = false;        // and ends every job with a reset
     const char* reply = nullptr;  // --help or --version: printed instead of serving
 };
 
@@ -182,15 +185,25 @@ void ServeSecureAccess(Server& s, int fd, const std::string& peer)
     Log(s, peer + " " + what + "; answered " + reply.substr(0, 3));
 }
 
-// Prints the options of the job's ticket, one per line.
+// Prints the options of the job's ticket, one per line, and how the job
+// ended when the client reset the connection.
 void ServeRawJob(Server& s, int fd, const std::string& peer)
 {
     std::string line;
     size_t total = 0, options = 0;
     unsigned char buf[65536];
-    bool guard = false;
-    for (ssize_t n; total < JOB_MAX && WaitFd(fd, POLLIN, IO_WAIT_MS) && (n = recv(fd, buf, sizeof buf, 0)) > 0;) {
+    bool guard = false, paused = s.config.rawPauseSeconds == 0;
+    ssize_t n = 0;
+    while (total < JOB_MAX && WaitFd(fd, POLLIN, IO_WAIT_MS)) {
+        size_t most = paused ? sizeof buf : std::min(sizeof buf, s.config.rawPauseAt - total);
+        if ((n = recv(fd, buf, most, 0)) <= 0) break;
         total += static_cast<size_t>(n);
+        if (!paused && total >= s.config.rawPauseAt) {
+            paused = true;
+            printf("raw job paused at %zu bytes for %u s\n", total, s.config.rawPauseSeconds);
+            fflush(stdout);
+            sleep(s.config.rawPauseSeconds);
+        }
         for (ssize_t i = 0; i < n; i++) {
             if (buf[i] != '\n') {
                 if (line.size() < 4096) line += static_cast<char>(buf[i]);
@@ -208,7 +221,12 @@ void ServeRawJob(Server& s, int fd, const std::string& peer)
             line.clear();
         }
     }
-    printf("job from %s: %zu bytes, %zu options%s\n", peer.c_str(), total, options, guard ? ", guarded" : "");
+    if (s.config.rawReset) {
+        linger hard = {1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    printf("job from %s: %zu bytes, %zu options%s%s\n", peer.c_str(), total, options, guard ? ", guarded" : "",
+           n < 0 && errno == ECONNRESET ? ", reset by the client" : "");
     fflush(stdout);
     Log(s, peer + " raw job of " + std::to_string(total) + " bytes, " + std::to_string(options) + " options");
 }
@@ -269,6 +287,19 @@ bool ParseArgs(int argc, char** argv, Config* c)
             (a == "--port" ? c->port : c->rawPort) = static_cast<int>(n);
         else if (a == "--delay-ms" && value && ParseNumber(argv[++i], 0, 60000, &n)) c->delayMs = static_cast<unsigned>(n);
         else if (a == "--segment-bytes" && value && ParseNumber(argv[++i], 1, 1 << 20, &n)) c->segmentBytes = static_cast<size_t>(n);
+        else if (a == "--raw-reset") c->rawReset = true;
+        else if (a == "--raw-pause" && value) {
+            std::string v = argv[++i];
+            size_t colon = v.find(':');
+            long seconds = 0;
+            if (colon == std::string::npos || !ParseNumber(v.substr(0, colon).c_str(), 1, JOB_MAX, &n) ||
+                !ParseNumber(v.c_str() + colon + 1, 1, 3600, &seconds)) {
+                fprintf(stderr, "umpd-printserver: --raw-pause takes BYTES:SECONDS\n");
+                return false;
+            }
+            c->rawPauseAt = static_cast<size_t>(n);
+            c->rawPauseSeconds = static_cast<unsigned>(seconds);
+        }
         else if (a == "--accept" && value) {
             Identity id;
             if (!ParseIdentity(argv[++i], &id)) {

@@ -27,7 +27,8 @@ const char USAGE[] =
     "usage: umpd-spool [--driver NAME] [--document NAME] [--library PATH] [--chunk BYTES]\n"
     "                  [--output FILE|HOST:PORT] [--registry DIR] [--answers FILE] [--answer LINE]...\n"
     "                  [--interactive] [--abort] FILE\n"
-    "       umpd-spool --help | --version\n";
+    "       umpd-spool --help | --version\n"
+    "A raw TCP printer (HOST:PORT, Linux) is given at most 20 s to connect and to take each write.\n";
 const char VERSION[] = "umpd-spool " UMPD_VERSION "\n";
 
 struct Options {

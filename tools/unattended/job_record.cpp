@@ -20,8 +20,9 @@ const Alias ALIASES[] = {
     {nullptr, "false", "off"},
 };
 
-// A standard attribute of a desktop's job and the ticket option it sets;
-// these win over a PPD option of the same meaning.
+// A standard attribute of a desktop's job and the ticket option it sets. It
+// fills in for a job that does not name the option itself: cupsd adds the
+// queue's defaults of these attributes to every job.
 struct Standard {
     const char *attribute, *value, *key, *choice;
 };
@@ -69,12 +70,20 @@ bool ApplyTray(_OEM_PRIVDEVMODE* record, const char* value)
     return SetTicketOption(record, "OutputBin", value + 5);
 }
 
+// True when the job names the ticket option that `attribute` sets.
+bool JobNamesOption(const char* attribute, int numOptions, cups_option_t* options)
+{
+    for (const Standard& s : STANDARDS)
+        if (strcmp(s.attribute, attribute) == 0 && cupsGetOption(s.key, numOptions, options)) return true;
+    return false;
+}
+
 void ApplyStandards(_OEM_PRIVDEVMODE* record, int numOptions, cups_option_t* options, std::vector<std::string>* warnings)
 {
     const char* attributes[] = {"sides", "print-color-mode", "multiple-document-handling", "collate", "output-bin"};
     for (const char* attribute : attributes) {
         const char* value = cupsGetOption(attribute, numOptions, options);
-        if (!value) continue;
+        if (!value || JobNamesOption(attribute, numOptions, options)) continue;
         bool done = false;
         for (const Standard& s : STANDARDS)
             if (!done && strcmp(s.attribute, attribute) == 0 && strcmp(s.value, value) == 0)

@@ -42,13 +42,13 @@ void CredentialsUser::AnswerSecureAccess(Screen& screen)
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (!Enabled(controls, IDOK)) seen_.locked = true;
-        cancel = !Enabled(controls, IDOK) || identityTyped_;
+        cancel = !Enabled(controls, IDOK) || seen_.identityGiven;
         for (const IdentityField& f : FIELDS) {
             bool missing = TextOf(controls, f.label) == required_ && (credentials_.*f.value).empty();
             if (!cancel && missing) seen_.*f.missing = true;
         }
         cancel = cancel || seen_.identityMissing || seen_.accountMissing;
-        identityTyped_ = true;
+        seen_.identityGiven = seen_.identityGiven || !cancel;
     }
     if (cancel) {
         screen.Click(IDCANCEL);
@@ -84,8 +84,10 @@ void CredentialsUser::AnswerMessage(const std::string&, const std::string& text,
     seen_.messages.push_back(text);
 }
 
-RunSeen CredentialsUser::Seen()
+RunSeen CredentialsUser::Take()
 {
     std::lock_guard<std::mutex> hold(lock_);
-    return seen_;
+    RunSeen seen = seen_;
+    seen_ = RunSeen();
+    return seen;
 }

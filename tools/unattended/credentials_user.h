@@ -1,5 +1,6 @@
-// The user of a backend run: answers the library's dialogs from the job's
-// credentials, as a person holding them would, and tells what the run showed.
+// The user of a job start nobody watches (the CUPS backend, the printer
+// application): answers the library's dialogs from the job's credentials, as
+// a person holding them would, and tells what the run showed.
 #pragma once
 
 #include "scripted_user.h"
@@ -17,6 +18,7 @@ struct RunSeen {
     bool identityMissing = false;  // a required user ID or password was not given
     bool accountMissing = false;   // a required account number was not given
     bool locked = false;           // the secure access dialog came locked (the server's 403)
+    bool identityGiven = false;    // credentials were typed into the secure access dialog
     std::string rejected;          // the validation error dialog's rejected fields ("" none)
     std::string adminMessage, adminEmail;
     std::vector<std::string> messages;  // message box texts, in order
@@ -31,7 +33,8 @@ public:
     }
     void AnswerDialog(Screen& screen) override;
     void AnswerMessage(const std::string& caption, const std::string& text, UINT style) override;
-    RunSeen Seen();
+    // What the runs since the last Take showed; forgotten here.
+    RunSeen Take();
 
 private:
     void AnswerSecureAccess(Screen& screen);
@@ -39,5 +42,4 @@ private:
     std::string required_;
     std::mutex lock_;
     RunSeen seen_;
-    bool identityTyped_ = false;
 };
