@@ -54,7 +54,8 @@ paused() {
     "$work/big.ps" 2>"$work/paused.err" &
   local pid=$! waits
   until_ok 300 grep -q "not taking data" "$work/paused.err"
-  ! grep -qa s3cret "/proc/$pid/environ" && echo "credentials not in /proc/PID/environ"
+  grep -qa DEVICE_URI "/proc/$pid/environ" && ! grep -qa s3cret "/proc/$pid/environ" &&
+    echo "credentials not in /proc/PID/environ"
   until_ok 1500 eval '! kill -0 $pid 2>/dev/null' || kill $pid
   wait $pid
   echo "exit $?"
@@ -92,6 +93,7 @@ job "account accepted (job-billing)" 62 1 job-billing=A-1002
 AUTH_USERNAME=uuuuuuuuuuuuuuuuuuuuuuuuu AUTH_PASSWORD=s3cret job "user ID too long" 61 1 ""
 job "secure-print password too long" 60 1 job-password=123456789
 job "encrypted secure-print password" 60 1 "job-password=abc job-password-encryption=md5"
+job "a secure-print password outside the ticket's code page" 60 1 "job-password=Ω123"
 CLASS=c job "server unreachable, in a class" 66 1 ""
 CLASS=c job "raw port refused, in a class" 65 1 ""
 job "connection lost" 68 1 ""

@@ -157,6 +157,18 @@ int CredentialTooLong(const Credentials& c, const std::string& securePassword)
     return CUPS_BACKEND_OK;
 }
 
+// A secure-print password the ticket cannot carry: it has characters
+// without a form in the ticket's code page (the library would refuse it at
+// the job's start, as an unexpected error).
+bool Unrepresentable(const std::string& utf8)
+{
+    WCHAR wide[64];
+    char narrow[128];
+    BOOL lost = FALSE;
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide, 64);
+    return n <= 0 || WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, &lost) <= 0 || lost;
+}
+
 // How a refused job start ends: its status lines and exit status.
 int RefusedStatus(Refusal refusal, const RunSeen& seen, HMODULE lib)
 {
@@ -359,6 +371,10 @@ int PrintJob(Run& run)
                        securePassword ? securePassword : ""};
     run.credentials.account = run.text.account;
     if (int status = CredentialTooLong(run.credentials, run.text.securePassword)) return status;
+    if (Unrepresentable(run.text.securePassword)) {
+        Status("ERROR", "The secure-print password (job-password) has characters the print server's ticket cannot carry");
+        return CUPS_BACKEND_CANCEL;
+    }
 
     int in = run.args.file.empty() ? 0 : open(run.args.file.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
