@@ -23,6 +23,7 @@ server 68 --close-without-reply
 server 69 --require user,password,account --accept alice:s3cret:42
 server 71 --raw-reset
 server 72 --raw-pause 1048576:90
+server 74
 
 # [VAR=VALUE...] job WHAT HOST|URI COPIES OPTIONS [FILE|-]: one run of the backend, the sample as its file unless
 # FILE is given ("-": standard input); no password may reach a file, not even a refused job's (UTF-16LE in the record).
@@ -112,6 +113,16 @@ log=60 wrap=$work/inhosts job "a long host name, resolved to its IPv4 address" a
 wrap=$work/inhosts job "a long host name with only IPv6 addresses" ipv6-only-print-server.example 1 ""
 job "unreadable file" 60 1 "" /nonexistent/job.ps
 job "a file that opens but cannot be read" 60 1 "" "$work"
+# Standard input a connection that resets after the job's header: reading fails part-way, and nothing prints.
+python3 -c 'import socket, struct, subprocess, sys, time
+srv = socket.create_server((sys.argv[1], 0)); cli = socket.create_connection(srv.getsockname()); peer = srv.accept()[0]
+peer.sendall(open(sys.argv[2], "rb").read()); p = subprocess.Popen(sys.argv[3:], stdin=cli); time.sleep(3)
+peer.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0)); peer.close(); sys.exit(p.wait(60))' \
+  "${net}73" "$sample" env DEVICE_URI="pralix://${net}74" "$backend" 8 bob cut 1 "" 2>"$work/err"
+rc=$?
+until_ok 100 grep -q "job from" "$work/server74.out"
+{ echo "## reading fails after the header"$'\n'"exit $rc"; grep -v "^DEBUG" "$work/err"
+  sed -n 's/job from \(.*\): [0-9]* bytes/job from \1: N bytes/p' "$work/server74.out"; } >>"$out"
 job "two copies, each with its own ticket and guard line" 60 2 job-password=4711
 job "an output bin with no tray" 60 1 output-bin=bottom-shelf
 job "the printer resets after it read the whole job" 71 1 ""
