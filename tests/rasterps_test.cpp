@@ -136,7 +136,8 @@ TEST_P(RoundTrip, EveryPixelComesBack)
 INSTANTIATE_TEST_SUITE_P(Rasters, RoundTrip,
                          ::testing::Values(Kind{"pwgraster", CUPS_CSPACE_SW, 1, "75"},
                                            Kind{"pwgraster", CUPS_CSPACE_SRGB, 3, "100"},
-                                           Kind{"urf", CUPS_CSPACE_SW, 1, "150"}, Kind{"urf", CUPS_CSPACE_SRGB, 3, "75"}));
+                                           Kind{"urf", CUPS_CSPACE_SW, 1, "150"}, Kind{"urf", CUPS_CSPACE_SRGB, 3, "75"}),
+                         [](const auto& info) { return info.param.device + std::to_string(info.param.channels * 8); });
 
 // A user's title that tries to end the header, and lines too short, too long, missing and past the page.
 TEST_F(RasterPs, HostileTitleAndOddLinesStayContained)
