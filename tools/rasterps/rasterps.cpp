@@ -113,10 +113,8 @@ const char PROLOG[] =
     "  /Height exch def /Width exch def /Decode exch def setcolorspace\n"
     "  /ImageType 1 def /BitsPerComponent 8 def /Interpolate false def\n"
     "  /ImageMatrix [Width 0 0 Height neg 0 Height] def\n"
-    "  /Encoded currentfile /ASCII85Decode filter def\n"
-    "  /DataSource Encoded /FlateDecode filter def\n"
-    "  currentdict end dup image\n"
-    "  dup /DataSource get closefile /Encoded get flushfile\n"
+    "  currentfile /ASCII85Decode filter dup /FlateDecode filter /DataSource exch def\n"
+    "  currentdict end dup image /DataSource get closefile flushfile\n"
     "} bind def\n"
     "%%EndResource\n"
     "%%EndProlog\n";
