@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -44,6 +45,7 @@ uint64_t Ceiling(uint64_t e4)
     return (e4 + 9999) / 10000;
 }
 
+// A colour space's name as a job message gives it.
 const char* SpaceName(unsigned space)
 {
     switch (space) {
@@ -81,8 +83,9 @@ struct Tally {
     size_t bytes = 0;
 };
 
-const size_t ALLOC_HEAD = alignof(std::max_align_t);
+const size_t ALLOC_HEAD = alignof(std::max_align_t);  // each block's size, kept before it
 
+// zlib's allocator: a block that knows its size, added to the tally.
 void* TallyAlloc(void* opaque, uInt items, uInt size)
 {
     size_t bytes = size_t(items) * size;
@@ -93,6 +96,7 @@ void* TallyAlloc(void* opaque, uInt items, uInt size)
     return block + ALLOC_HEAD;
 }
 
+// zlib's release: the block's size taken off the tally.
 void TallyFree(void* opaque, void* address)
 {
     if (!address) return;
@@ -188,6 +192,7 @@ struct Converter::State {
     bool FinishData();
 };
 
+// Sets why a call failed (a failed sink's reason stays) and returns false.
 bool Converter::State::Fail(const std::string& why)
 {
     if (phase != FAILED) error = why;
