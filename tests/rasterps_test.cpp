@@ -107,6 +107,7 @@ protected:
 };
 
 struct Kind { const char* device; unsigned space, channels; const char* dpi; };
+void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.device << " at " << kind.dpi << " dpi"; }
 
 class RoundTrip : public RasterPs, public ::testing::WithParamInterface<Kind> {};
 
