@@ -6,7 +6,8 @@
 #   need: a virtual display and its tools)
 set -euo pipefail
 what=${1:-all}
-linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev)
+linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev
+  zlib1g-dev ghostscript)
 # A real CUPS for the backend's tests: cupsd, its clients, filters for PDF jobs.
 cups_pkgs=(cups-client cups-daemon cups-ipp-utils cups-core-drivers cups-filters ghostscript)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
