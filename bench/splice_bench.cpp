@@ -1,5 +1,8 @@
 // What the hooks cost, on the same 256 MiB of data in one run:
-//   - the tag search alone, against memchr (for '%') and glibc's memmem;
+//   - the data search alone on three kinds of data, side by side with memchr
+//     for an absent byte (the memory's pace) and glibc's memmem for the tag,
+//     in memory (all 256 MiB, 1 MiB at a time) and in cache (one 1 MiB
+//     buffer over and over); a summary line each (`search ...`) at the end;
 //   - DrvSplWritePrinter before the ticket (every buffer searched) and after
 //     it, against a baseline that makes the same trace call and the same
 //     WritePrinter without searching; heap allocations per call;
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 
 // Counts every heap allocation of the process (glibc's allocator underneath).
@@ -48,80 +52,119 @@ const size_t JOB_SIZE = 256u << 20;
 const std::string TAG = "%%EndComments";
 
 // PostScript-like text: a '%' every 40 bytes or so, never the tag.
+std::string Repeated(std::initializer_list<const char*> lines)
+{
+    std::string s;
+    s.reserve(JOB_SIZE + 64);
+    while (s.size() < JOB_SIZE)
+        for (const char* line : lines) s += line;
+    s.resize(JOB_SIZE);
+    return s;
+}
+
 const std::string& PostScriptLike()
 {
-    static const std::string data = [] {
-        const char* lines[] = {"72 720 moveto (The quick brown fox) show % a\n",
-                               "0 0 1 setrgbcolor 100 100 50 50 rectfill %%Page\n",
-                               "/Helvetica findfont 12 scalefont setfont % b\n", "gsave 1 0 0 setrgbcolor grestore %%End\n"};
-        std::string s;
-        s.reserve(JOB_SIZE);
-        for (size_t i = 0; s.size() < JOB_SIZE; i++) s += lines[i % 4];
-        s.resize(JOB_SIZE);
-        return s;
-    }();
+    static const std::string data =
+        Repeated({"72 720 moveto (The quick brown fox) show % a\n", "0 0 1 setrgbcolor 100 100 50 50 rectfill %%Page\n",
+                  "/Helvetica findfont 12 scalefont setfont % b\n", "gsave 1 0 0 setrgbcolor grestore %%End\n"});
     return data;
 }
 
-const std::string& Percents()
+// Document structuring comments, a "%%" at the start of every line (18 bytes a line on average).
+const std::string& CommentLines()
 {
-    static const std::string data(JOB_SIZE, '%');
+    static const std::string data =
+        Repeated({"%%Title: report\n", "%%Creator: Writer 7.1\n", "%%Pages: 12\n", "%%BoundingBox: 0 0 612 792\n",
+                  "%%DocumentNeededResources: font Helvetica\n", "%%+ font Times-Roman\n", "%%BeginProlog\n",
+                  "%%EndProlog\n", "%%Page: 1 1\n", "%%BeginPageSetup\n", "%%EndPageSetup\n", "%%PageTrailer\n",
+                  "%%Trailer\n"});
     return data;
 }
 
-const std::string& Data(int which) { return which == 0 ? PostScriptLike() : Percents(); }
-const char* DataName(int which) { return which == 0 ? "postscript" : "percents"; }
-
-void Throughput(benchmark::State& state)
+const std::string& Data(int which)
 {
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * JOB_SIZE));
-    state.SetLabel(DataName(static_cast<int>(state.range(0))));
+    static const std::string percents(JOB_SIZE, '%');
+    return which == 0 ? PostScriptLike() : which == 1 ? percents : CommentLines();
 }
 
-// --- the search alone ---------------------------------------------------
+// --- the search alone -----------------------------------------------------
 
-void BM_Search_Tag(benchmark::State& state)
+const size_t CHUNK = 1u << 20;
+
+// Each chunk of the first `span` bytes of one kind of data, `span` bytes an iteration.
+template <typename Search>
+void EachChunk(benchmark::State& state, Search search)
 {
     const std::string& d = Data(static_cast<int>(state.range(0)));
-    const size_t chunk = 64u << 10;
-    for (auto _ : state) {
-        DWORD pos = 0;
-        for (size_t at = 0; at < d.size(); at += chunk)
-            benchmark::DoNotOptimize(FindPSTag_EndComments(reinterpret_cast<const BYTE*>(d.data() + at), chunk, &pos));
-    }
-    Throughput(state);
+    const size_t span = static_cast<size_t>(state.range(1));
+    for (auto _ : state)
+        for (size_t at = 0; at < span; at += CHUNK) benchmark::DoNotOptimize(search(d.data() + at));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * span));
+    const char* names[] = {"postscript", "percents", "comment-lines"};
+    state.SetLabel(std::string(names[state.range(0)]) + (span == JOB_SIZE ? " in memory" : " in cache"));
 }
 
 void BM_Search_Memchr(benchmark::State& state)
 {
-    const std::string& d = Data(static_cast<int>(state.range(0)));
-    const size_t chunk = 64u << 10;
-    for (auto _ : state) {
-        size_t found = 0;
-        for (size_t at = 0; at < d.size(); at += chunk) {
-            const char* p = d.data() + at;
-            const char* end = p + chunk;
-            while ((p = static_cast<const char*>(memchr(p, '%', static_cast<size_t>(end - p)))) != nullptr) p++, found++;
-        }
-        benchmark::DoNotOptimize(found);
-    }
-    Throughput(state);
+    EachChunk(state, [](const char* p) { return memchr(p, '\x01', CHUNK); });
 }
 
 void BM_Search_Memmem(benchmark::State& state)
 {
-    const std::string& d = Data(static_cast<int>(state.range(0)));
-    const size_t chunk = 64u << 10;
-    for (auto _ : state) {
-        for (size_t at = 0; at < d.size(); at += chunk)
-            benchmark::DoNotOptimize(memmem(d.data() + at, chunk, TAG.data(), TAG.size()));
-    }
-    Throughput(state);
+    EachChunk(state, [](const char* p) { return memmem(p, CHUNK, TAG.data(), TAG.size()); });
 }
 
-BENCHMARK(BM_Search_Tag)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Search_Memchr)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Search_Memmem)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+void BM_Search_Library(benchmark::State& state)
+{
+    EachChunk(state, [&state](const char* p) {
+        size_t at = 0;
+        PSMarkKind kind = FindPSMark(reinterpret_cast<const BYTE*>(p), CHUNK, true, &at);
+        if (kind != PSMARK_NONE) state.SkipWithError("the data has a mark");
+        return kind;
+    });
+}
+
+void SearchArgs(benchmark::internal::Benchmark* b)
+{
+    for (int which = 0; which < 3; which++)
+        for (int64_t span : {int64_t(JOB_SIZE), int64_t(CHUNK)}) b->Args({which, span});
+    b->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_Search_Memchr)->Apply(SearchArgs);
+BENCHMARK(BM_Search_Memmem)->Apply(SearchArgs);
+BENCHMARK(BM_Search_Library)->Apply(SearchArgs);
+
+// The console's report, then a line per kind of data and place with the three
+// searches' rates (the median's when repeated) and the library's ratios.
+class SearchSummary : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            auto rate = r.counters.find("bytes_per_second");
+            if (r.error_occurred || rate == r.counters.end() || r.run_name.function_name.rfind("BM_Search_", 0) != 0 ||
+                (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median"))
+                continue;
+            rates_[r.report_label][r.run_name.function_name.substr(10)] = rate->second.value / 1e9;
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        for (auto& [label, rate] : rates_)
+            if (rate.count("Memchr") && rate.count("Memmem") && rate.count("Library"))
+                fprintf(stderr,
+                        "search %s (%zu MiB in %zu MiB chunks): memchr %.1f GB/s, memmem %.1f GB/s, search %.1f GB/s; "
+                        "search/memchr %.2f, search/memmem %.2f\n", label.c_str(),
+                        (label.find("memory") != std::string::npos ? JOB_SIZE : CHUNK) >> 20, CHUNK >> 20,
+                        rate["Memchr"], rate["Memmem"], rate["Library"], rate["Library"] / rate["Memchr"],
+                        rate["Library"] / rate["Memmem"]);
+    }
+
+private:
+    std::map<std::string, std::map<std::string, double>> rates_;
+};
 
 // --- the data hook ------------------------------------------------------
 
@@ -204,7 +247,7 @@ int main(int argc, char** argv)
     DllEntryPoint(module, DLL_PROCESS_ATTACH, nullptr);
     benchmark::Initialize(&argc, argv);
     if (!freopen("/dev/null", "w", stdout)) return 1;  // the hooks' trace lines
-    benchmark::ConsoleReporter reporter;
+    SearchSummary reporter;
     reporter.SetOutputStream(&std::cerr);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
