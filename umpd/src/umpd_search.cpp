@@ -60,7 +60,7 @@ size_t ScanPortable(const BYTE* b, size_t p, size_t end, uint64_t* mask)
             *mask = 0;
             for (unsigned j = 0; j < 8; j++)
                 if (IsCandidate(b, p + j)) *mask |= 1ull << j;
-            return p;
+            if (*mask) return p;
         }
     }
     *mask = 0;
