@@ -113,8 +113,7 @@ __attribute__((target("avx2"))) size_t ScanAvx2(const BYTE* b, size_t p, size_t 
 {
     for (size_t steps = (end - p) / 64; steps > 0; steps--, p += 64) {
         __m256i low = CandidatesAvx2(b + p), high = CandidatesAvx2(b + p + 32);
-        __m256i any = _mm256_or_si256(low, high);
-        if (_mm256_testz_si256(any, any)) continue;
+        if (_mm256_movemask_epi8(_mm256_or_si256(low, high)) == 0) continue;
         // Both marks begin "%%": a candidate without the second '%' costs no return.
         *mask = (uint32_t(_mm256_movemask_epi8(low)) & NextIsPercentAvx2(b + p)) |
                 uint64_t(uint32_t(_mm256_movemask_epi8(high)) & NextIsPercentAvx2(b + p + 32)) << 32;
