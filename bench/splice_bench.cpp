@@ -138,6 +138,7 @@ BENCHMARK(BM_Search_Library)->Apply(SearchArgs);
 // searches' rates (the median's when repeated) and the library's ratios.
 class SearchSummary : public benchmark::ConsoleReporter {
 public:
+    SearchSummary() : ConsoleReporter(OO_Tabular) {}  // no colours: the report is often a log
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
