@@ -10,11 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string buf = AsText(data + 2, size - 2);
     const size_t split = (data[0] | data[1] << 8) % (buf.size() + 1);
     const bool startsLine = split && (buf[split - 1] == '\n' || buf[split - 1] == '\r');
-    for (int path = SEARCH_PORTABLE; path <= BestPSSearchPath(); path++) {
-        const PSSearchPath p = PSSearchPath(path);
+    for (PSSearchPath p = SEARCH_PORTABLE; p <= BestPSSearchPath(); p = PSSearchPath(p + 1))
         if (!SearchAgrees(p, buf, data[0] & 1) || !SearchAgrees(p, buf.substr(0, split), data[0] & 1) ||
             !SearchAgrees(p, buf.substr(split), startsLine))
-            Fail("path %d disagrees on %zu bytes split at %zu", path, buf.size(), split);
-    }
+            Fail("path %d disagrees on %zu bytes split at %zu", p, buf.size(), split);
     return 0;
 }

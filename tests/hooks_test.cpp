@@ -230,11 +230,11 @@ TEST(TagSearch, EveryPathAgreesWithTheDefinition)
         for (size_t size = rng() % 300; buf.size() < size;) buf += pieces[rng() % (round % 3 ? 9 : 10)];
         if (round % 3 == 1) buf.insert(rng() % (buf.size() + 1), rng() % 2 ? "\n%%PRALIX:" : TAG);
         for (size_t cut = 0; cut <= buf.size(); cut++)
-            for (int path = SEARCH_PORTABLE; path <= BestPSSearchPath(); path++) {
+            for (PSSearchPath p = SEARCH_PORTABLE; p <= BestPSSearchPath(); p = PSSearchPath(p + 1)) {
                 const bool startsLine = cut && (buf[cut - 1] == '\n' || buf[cut - 1] == '\r');
-                ASSERT_TRUE(SearchAgrees(PSSearchPath(path), buf.substr(0, cut), round % 2, cut % 64) &&
-                            SearchAgrees(PSSearchPath(path), buf.substr(cut), startsLine, (cut + round) % 64))
-                    << "path " << path << ": '" << Escaped(buf) << "' cut at " << cut;
+                ASSERT_TRUE(SearchAgrees(p, buf.substr(0, cut), round % 2, cut % 64) &&
+                            SearchAgrees(p, buf.substr(cut), startsLine, (cut + round) % 64))
+                    << "path " << p << ": '" << Escaped(buf) << "' cut at " << cut;
             }
     }
 }
