@@ -1,5 +1,8 @@
 // What the hooks cost, on the same 256 MiB of data in one run:
-//   - the tag search alone, against memchr (for '%') and glibc's memmem;
+//   - the data search alone on three kinds of data, side by side with memchr
+//     for an absent byte (the memory's pace) and glibc's memmem for the tag,
+//     in memory (all 256 MiB, 1 MiB at a time) and in cache (one 1 MiB
+//     buffer over and over); a summary line each (`search ...`) at the end;
 //   - DrvSplWritePrinter before the ticket (every buffer searched) and after
 //     it, against a baseline that makes the same trace call and the same
 //     WritePrinter without searching; heap allocations per call;
@@ -18,7 +21,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <iostream>
+#include <map>
 #include <string>
 
 // Counts every heap allocation of the process (glibc's allocator underneath).
@@ -48,80 +53,113 @@ const size_t JOB_SIZE = 256u << 20;
 const std::string TAG = "%%EndComments";
 
 // PostScript-like text: a '%' every 40 bytes or so, never the tag.
+std::string Repeated(std::initializer_list<const char*> lines)
+{
+    std::string s;
+    s.reserve(JOB_SIZE + 64);
+    while (s.size() < JOB_SIZE)
+        for (const char* line : lines) s += line;
+    s.resize(JOB_SIZE);
+    return s;
+}
+
 const std::string& PostScriptLike()
 {
-    static const std::string data = [] {
-        const char* lines[] = {"72 720 moveto (The quick brown fox) show % a\n",
-                               "0 0 1 setrgbcolor 100 100 50 50 rectfill %%Page\n",
-                               "/Helvetica findfont 12 scalefont setfont % b\n", "gsave 1 0 0 setrgbcolor grestore %%End\n"};
-        std::string s;
-        s.reserve(JOB_SIZE);
-        for (size_t i = 0; s.size() < JOB_SIZE; i++) s += lines[i % 4];
-        s.resize(JOB_SIZE);
-        return s;
-    }();
+    static const std::string data =
+        Repeated({"72 720 moveto (The quick brown fox) show % a\n", "0 0 1 setrgbcolor 100 100 50 50 rectfill %%Page\n",
+                  "/Helvetica findfont 12 scalefont setfont % b\n", "gsave 1 0 0 setrgbcolor grestore %%End\n"});
     return data;
 }
 
-const std::string& Percents()
+// Document structuring comments, a "%%" at the start of every line (18 bytes a line on average).
+const std::string& CommentLines()
 {
-    static const std::string data(JOB_SIZE, '%');
+    static const std::string data =
+        Repeated({"%%Title: report\n", "%%Creator: Writer 7.1\n", "%%Pages: 12\n", "%%BoundingBox: 0 0 612 792\n",
+                  "%%DocumentNeededResources: font Helvetica\n", "%%+ font Times-Roman\n", "%%BeginProlog\n",
+                  "%%EndProlog\n", "%%Page: 1 1\n", "%%BeginPageSetup\n", "%%EndPageSetup\n", "%%PageTrailer\n",
+                  "%%Trailer\n"});
     return data;
 }
 
-const std::string& Data(int which) { return which == 0 ? PostScriptLike() : Percents(); }
-const char* DataName(int which) { return which == 0 ? "postscript" : "percents"; }
-
-void Throughput(benchmark::State& state)
+const std::string& Data(int which)
 {
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * JOB_SIZE));
-    state.SetLabel(DataName(static_cast<int>(state.range(0))));
+    static const std::string percents(JOB_SIZE, '%');
+    return which == 0 ? PostScriptLike() : which == 1 ? percents : CommentLines();
 }
 
-// --- the search alone ---------------------------------------------------
+// --- the search alone -----------------------------------------------------
 
-void BM_Search_Tag(benchmark::State& state)
+const size_t CHUNK = 1u << 20;
+
+const char* const SEARCHES[] = {"memchr", "memmem", "search"};
+
+// One chunk searched: memchr for an absent byte, memmem for the tag, or the library's search.
+const void* Search(benchmark::State& state, int which, const char* p)
 {
-    const std::string& d = Data(static_cast<int>(state.range(0)));
-    const size_t chunk = 64u << 10;
-    for (auto _ : state) {
-        DWORD pos = 0;
-        for (size_t at = 0; at < d.size(); at += chunk)
-            benchmark::DoNotOptimize(FindPSTag_EndComments(reinterpret_cast<const BYTE*>(d.data() + at), chunk, &pos));
-    }
-    Throughput(state);
+    if (which == 0) return memchr(p, '\x01', CHUNK);
+    if (which == 1) return memmem(p, CHUNK, TAG.data(), TAG.size());
+    size_t at = 0;
+    if (FindPSMark(reinterpret_cast<const BYTE*>(p), CHUNK, true, &at) != PSMARK_NONE)
+        state.SkipWithError("the data has a mark");
+    return p + at;
 }
 
-void BM_Search_Memchr(benchmark::State& state)
+// The thread's processor time in seconds: time given to other processes does not count.
+double ThreadSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The three searches in turn over the first `span` bytes of one kind of data, 1 MiB at a time, each iteration: what
+// else runs on the machine weighs on all three alike. Counters: each one's GB/s.
+void BM_Search(benchmark::State& state)
 {
     const std::string& d = Data(static_cast<int>(state.range(0)));
-    const size_t chunk = 64u << 10;
-    for (auto _ : state) {
-        size_t found = 0;
-        for (size_t at = 0; at < d.size(); at += chunk) {
-            const char* p = d.data() + at;
-            const char* end = p + chunk;
-            while ((p = static_cast<const char*>(memchr(p, '%', static_cast<size_t>(end - p)))) != nullptr) p++, found++;
+    const size_t span = static_cast<size_t>(state.range(1));
+    double seconds[3] = {};
+    for (auto _ : state)
+        for (int which = 0; which < 3; which++) {
+            double start = ThreadSeconds();
+            for (size_t at = 0; at < span; at += CHUNK) benchmark::DoNotOptimize(Search(state, which, d.data() + at));
+            seconds[which] += ThreadSeconds() - start;
         }
-        benchmark::DoNotOptimize(found);
-    }
-    Throughput(state);
+    for (int which = 0; which < 3; which++)
+        state.counters[SEARCHES[which]] = static_cast<double>(state.iterations() * span) / seconds[which] / 1e9;
+    const char* names[] = {"postscript", "percents", "comment-lines"};
+    state.SetLabel(std::string(names[state.range(0)]) + (span == JOB_SIZE ? " in memory" : " in cache"));
 }
+BENCHMARK(BM_Search)->ArgsProduct({{0, 1, 2}, {int64_t(JOB_SIZE), int64_t(CHUNK)}})->Unit(benchmark::kMillisecond);
 
-void BM_Search_Memmem(benchmark::State& state)
-{
-    const std::string& d = Data(static_cast<int>(state.range(0)));
-    const size_t chunk = 64u << 10;
-    for (auto _ : state) {
-        for (size_t at = 0; at < d.size(); at += chunk)
-            benchmark::DoNotOptimize(memmem(d.data() + at, chunk, TAG.data(), TAG.size()));
+// The console's report, then a line per kind of data and place with the three
+// searches' rates (the medians when repeated) and the library's ratios.
+class SearchSummary : public benchmark::ConsoleReporter {
+public:
+    SearchSummary() : ConsoleReporter(OO_Tabular) {}  // no colours: the report is often a log
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs)
+            if (!r.error_occurred && r.run_name.function_name == "BM_Search" &&
+                (r.run_type != Run::RT_Aggregate || r.aggregate_name == "median"))
+                for (const char* search : SEARCHES) rates_[r.report_label][search] = r.counters.at(search).value;
     }
-    Throughput(state);
-}
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        for (auto& [label, rate] : rates_)
+            fprintf(stderr,
+                    "search %s (%zu MiB in %zu MiB chunks): memchr %.1f GB/s, memmem %.1f GB/s, search %.1f GB/s; "
+                    "search/memchr %.2f, search/memmem %.2f\n", label.c_str(),
+                    (label.find("memory") != std::string::npos ? JOB_SIZE : CHUNK) >> 20, CHUNK >> 20, rate["memchr"],
+                    rate["memmem"], rate["search"], rate["search"] / rate["memchr"], rate["search"] / rate["memmem"]);
+    }
 
-BENCHMARK(BM_Search_Tag)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Search_Memchr)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Search_Memmem)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+private:
+    std::map<std::string, std::map<std::string, double>> rates_;
+};
 
 // --- the data hook ------------------------------------------------------
 
@@ -204,7 +242,7 @@ int main(int argc, char** argv)
     DllEntryPoint(module, DLL_PROCESS_ATTACH, nullptr);
     benchmark::Initialize(&argc, argv);
     if (!freopen("/dev/null", "w", stdout)) return 1;  // the hooks' trace lines
-    benchmark::ConsoleReporter reporter;
+    SearchSummary reporter;
     reporter.SetOutputStream(&std::cerr);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-45}
 [[ $seconds =~ ^[1-9][0-9]*$ ]] || { echo "usage: fuzz.sh [SECONDS]" >&2; exit 2; }
-fuzzers=(fuzz_splice fuzz_store fuzz_text fuzz_frames fuzz_replies)
+fuzzers=(fuzz_splice fuzz_search fuzz_store fuzz_text fuzz_frames fuzz_replies)
 bin=build/linux-fuzz/bin
 started=$SECONDS
 

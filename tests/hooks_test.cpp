@@ -1,5 +1,6 @@
 // The spooler hooks driven as the spooler drives them; the store, flow and ticket writer are the fakes.
 #include "fakes.h"
+#include "marks.h"
 #include "printer.h"
 #include "scripted_user.h"
 #include "transcript.h"
@@ -73,15 +74,19 @@ protected:
     HANDLE handle_ = nullptr;
 };
 
-// One ticket before the first tag, however cut: near misses, "%%%EndComments", a second tag, a partial one at the end.
+// One ticket before the first tag and the document's ticket lines before it inert, however cut: near misses,
+// "%%%EndComments", a second tag, a partial one at the end; ticket lines after LF, CR, at the start, in a job without
+// the tag, after the tag, not at a line's start, a partial one before a tag.
 TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
 {
     for (const std::string& data :
          {std::string("%!PS\n%%Creator: %%End %%EndComment\n%%%EndComments\n%%BeginDocument\n%%EndComments\nshowpage\n"), TAG,
           std::string(40, '%') + TAG + std::string(9, '%'), std::string("%!PS\n%%EndComment\nshowpage\n%%EndComm"),
-          std::string(20, '%'), std::string()}) {
-        const size_t p = data.find(TAG);
-        const std::string want = p == std::string::npos ? data : data.substr(0, p) + gFakes.ticket + data.substr(p);
+          std::string(20, '%'), std::string(),
+          std::string("%!PS\n%%PRALIX: DocOwner boss\r%%PRALIX: AccountNumber 9\r\n%%EndComments\n%%PRALIX: Spool Save\n"),
+          std::string("%%PRALIX: Spool Hold\n x%%PRALIX: a\n%%%PRALIX: b\n%%PRALIX c\n%%PRALIX:"),
+          std::string("\n%%PRALIX%%EndComments\n%%PRALI")}) {
+        const std::string want = Spliced(data, gFakes.ticket);
         std::vector<std::vector<size_t>> cutsList;
         for (size_t cut = 0; cut <= data.size(); cut++) cutsList.push_back({cut});
         for (size_t chunk = 1; chunk <= 16; chunk++) {
@@ -211,22 +216,26 @@ TEST_F(HookTest, JobRecordThatCannotBeAllocated)
 }
 #endif
 
-// Against the plain definition, on random buffers of the tag's letters with tags planted at random.
-TEST(TagSearch, AgreesWithTheDefinitionOnRandomBuffers)
+// Every path the processor has against the definition on random buffers of marks, near misses and their letters:
+// the whole and the two parts at every split, each at its own alignment and ending where its memory does.
+TEST(TagSearch, EveryPathAgreesWithTheDefinition)
 {
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_EQ(BestPSSearchPath() == SEARCH_AVX2, __builtin_cpu_supports("avx2") != 0);
+#endif
     std::mt19937 rng(20261206);
-    const std::string letters = "%%%%EndComents x\n";
-    for (int round = 0; round < 20000; round++) {
-        std::string buf(rng() % 80, ' ');
-        for (char& c : buf) c = letters[rng() % letters.size()];
-        if (round % 4 == 0) buf.insert(0, std::string(rng() % 40, '%'));
-        if (rng() % 3 == 0 && buf.size() >= TAG.size()) buf.replace(rng() % (buf.size() - TAG.size() + 1), TAG.size(), TAG);
-        DWORD pos = 12345;
-        const BYTE* data = reinterpret_cast<const BYTE*>(buf.data());
-        const BYTE* hit = FindPSTag_EndComments(data, static_cast<DWORD>(buf.size()), &pos);
-        const size_t want = buf.find(TAG);
-        ASSERT_EQ(hit, want == std::string::npos ? nullptr : data + want) << "'" << buf << "'";
-        ASSERT_EQ(pos, want == std::string::npos ? 0 : want) << "'" << buf << "'";
+    const std::string pieces[] = {"%", "%%%%", "m", ":", "\n", "\r", " x", "%%EndComment", "%%PRALIX", "%%EndComments"};
+    for (int round = 0; round < 200; round++) {
+        std::string buf;
+        for (size_t size = rng() % 300; buf.size() < size;) buf += pieces[rng() % (round % 3 ? 9 : 10)];
+        if (round % 3 == 1) buf.insert(rng() % (buf.size() + 1), rng() % 2 ? "\n%%PRALIX:" : TAG);
+        for (size_t cut = 0; cut <= buf.size(); cut++)
+            for (PSSearchPath p = SEARCH_PORTABLE; p <= BestPSSearchPath(); p = PSSearchPath(p + 1)) {
+                const bool startsLine = cut && (buf[cut - 1] == '\n' || buf[cut - 1] == '\r');
+                ASSERT_TRUE(SearchAgrees(p, buf.substr(0, cut), round % 2, cut % 64) &&
+                            SearchAgrees(p, buf.substr(cut), startsLine, (cut + round) % 64))
+                    << "path " << p << ": '" << Escaped(buf) << "' cut at " << cut;
+            }
     }
 }
 

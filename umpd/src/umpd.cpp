@@ -1,5 +1,6 @@
 // The spooler's hooks: job start, the job's data with the job ticket spliced
-// in before the first "%%EndComments", end, close and abort.
+// in before the first "%%EndComments" (and the document's own ticket lines
+// before it made inert), end, close and abort.
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"
@@ -19,9 +20,10 @@ CRITICAL_SECTION UmpdStoreSection;
 
 namespace {
 
-const BYTE TAG[] = "%%EndComments";
-const DWORD TAG_LEN = sizeof TAG - 1;
-static_assert(TAG_LEN == HELD_MAX + 1, "held bytes are a proper prefix of the tag");
+const DWORD TAG_LEN = sizeof PS_TAG - 1;
+const DWORD LINE_LEN = sizeof PS_TICKET_LINE - 1;
+static_assert(TAG_LEN == HELD_MAX + 1 && LINE_LEN <= HELD_MAX + 1, "held bytes are a proper prefix of a mark");
+const BYTE INERT[] = " ";  // in place of a document's ticket line's second '%'
 
 // Handles and pointers print as lowercase hex of their whole value.
 uintptr_t Hex(const void* p) { return reinterpret_cast<uintptr_t>(p); }
@@ -110,9 +112,17 @@ struct PendingData {
     DWORD cHeld;
     const BYTE* buf;
     DWORD cbBuf;
+    bool startsLine;  // its first byte begins a line
 
     uint64_t size() const { return uint64_t(cHeld) + cbBuf; }
     BYTE at(uint64_t i) const { return i < cHeld ? held[i] : buf[i - cHeld]; }
+    bool StartsLine(uint64_t i) const { return i == 0 ? startsLine : at(i - 1) == '\n' || at(i - 1) == '\r'; }
+    bool Begins(uint64_t i, const char* prefix, DWORD n) const
+    {
+        for (DWORD k = 0; k < n; k++)
+            if (at(i + k) != BYTE(prefix[k])) return false;
+        return true;
+    }
 };
 
 // Writes all n bytes, going on after a short write. False when the spooler failed.
@@ -140,69 +150,75 @@ bool WriteRange(HANDLE hPrinter, const PendingData& d, uint64_t from, uint64_t t
     return ok;
 }
 
-// Position of the first complete tag in the pending data: one that starts in
-// the held bytes, else the first in the buffer.
-bool FindTag(const PendingData& d, uint64_t* pos)
+// The first mark of the pending data at or after `from`: one that starts in
+// the held bytes (searched with the buffer's first bytes), else the first in
+// the buffer.
+PSMarkKind NextMark(const PendingData& d, uint64_t from, uint64_t* pos)
 {
-    for (uint64_t p = 0; p < d.cHeld && p + TAG_LEN <= d.size(); p++) {
-        DWORD i = 0;
-        while (i < TAG_LEN && d.at(p + i) == TAG[i]) i++;
-        if (i == TAG_LEN) {
-            *pos = p;
-            return true;
+    size_t at = 0;
+    if (from < d.cHeld) {
+        BYTE window[2 * HELD_MAX];
+        size_t n = 0;
+        for (uint64_t i = from; i < d.size() && n < sizeof window; i++) window[n++] = d.at(i);
+        PSMarkKind kind = FindPSMark(window, n, d.StartsLine(from), &at);
+        if (kind != PSMARK_NONE && from + at < d.cHeld) {
+            *pos = from + at;
+            return kind;
         }
+        from = d.cHeld;
     }
-    DWORD inBuf = 0;
-    if (!FindPSTag_EndComments(d.buf, d.cbBuf, &inBuf)) return false;
-    *pos = d.cHeld + inBuf;
-    return true;
+    uint64_t start = from - d.cHeld;
+    PSMarkKind kind = FindPSMark(d.buf + start, size_t(d.cbBuf - start), d.StartsLine(from), &at);
+    *pos = from + at;
+    return kind;
 }
 
-// Length of the longest end of the pending data that is a proper prefix of the tag.
-DWORD HeldSuffix(const PendingData& d)
+// Length of the longest end of the pending data after `from` that may begin a
+// mark: a proper prefix of the tag, or of a ticket line at a line's start.
+DWORD HeldSuffix(const PendingData& d, uint64_t from)
 {
-    DWORD k = d.size() < HELD_MAX ? DWORD(d.size()) : HELD_MAX;
+    DWORD k = d.size() - from < HELD_MAX ? DWORD(d.size() - from) : HELD_MAX;
     for (; k > 0; k--) {
-        DWORD i = 0;
-        while (i < k && d.at(d.size() - k + i) == TAG[i]) i++;
-        if (i == k) break;
+        uint64_t s = d.size() - k;
+        if (d.Begins(s, PS_TAG, k) || (k < LINE_LEN && d.StartsLine(s) && d.Begins(s, PS_TICKET_LINE, k))) break;
     }
     return k;
 }
 
 // Places one buffer while the ticket is not yet in: splices it before the
-// first tag, or holds back a possible start of one. False when any write failed.
+// first tag, makes the document's ticket lines before it inert, and holds
+// back a possible start of either. A job without the tag gets no ticket, so
+// all its ticket lines are the document's. False when any write failed.
 bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
 {
-    PendingData d{pDriver->held, pDriver->cHeld, buf, cbBuf};
-    uint64_t tag = 0;
-    if (FindTag(d, &tag)) {
-        bool ok = WriteRange(pDriver->hPrinter, d, 0, tag);
-        ok = AddPralixOptions(pDriver->hPrinter, pDriver->notValidTold == 0) && ok;
-        ok = WriteRange(pDriver->hPrinter, d, tag, d.size()) && ok;
-        pDriver->state = 1;
-        pDriver->cHeld = 0;
-        return ok;
+    PendingData d{pDriver->held, pDriver->cHeld, buf, cbBuf, pDriver->midLine == 0};
+    HANDLE h = pDriver->hPrinter;
+    bool ok = true;
+    uint64_t done = 0, mark = 0;  // bytes placed; where the mark found starts
+    for (uint64_t from = 0;; from = mark + LINE_LEN) {
+        PSMarkKind kind = NextMark(d, from, &mark);
+        if (kind == PSMARK_NONE) break;
+        if (kind == PSMARK_TAG) {
+            ok = WriteRange(h, d, done, mark) && ok;
+            ok = AddPralixOptions(h, pDriver->notValidTold == 0) && ok;
+            ok = WriteRange(h, d, mark, d.size()) && ok;
+            pDriver->state = 1;
+            pDriver->cHeld = 0;
+            return ok;
+        }
+        // The caller's buffer is the spooler's: the "%%" goes out as "% " in pieces.
+        ok = WriteRange(h, d, done, mark + 1) && ok;
+        ok = WriteAll(h, INERT, 1) && ok;
+        done = mark + 2;
     }
-    DWORD keep = HeldSuffix(d);
+    DWORD keep = HeldSuffix(d, done);
     BYTE next[HELD_MAX];
     for (DWORD i = 0; i < keep; i++) next[i] = d.at(d.size() - keep + i);
-    bool ok = WriteRange(pDriver->hPrinter, d, 0, d.size() - keep);
+    ok = WriteRange(h, d, done, d.size() - keep) && ok;
+    pDriver->midLine = d.StartsLine(d.size() - keep) ? 0 : 1;
     memcpy(pDriver->held, next, keep);
     pDriver->cHeld = keep;
     return ok;
-}
-
-// Past the run of '%' characters that starts at p (bounded by end).
-const BYTE* SkipPercents(const BYTE* p, const BYTE* end)
-{
-    const uint64_t percents = 0x2525252525252525ull;
-    for (uint64_t word; end - p >= 8; p += 8) {
-        memcpy(&word, p, 8);
-        if (word != percents) break;
-    }
-    while (p < end && *p == '%') p++;
-    return p;
 }
 
 }  // namespace
@@ -217,35 +233,6 @@ BYTE* QueryDriverInfo1(HANDLE hPrinter)
     return QueryLevel1([&](BYTE* b, DWORD cb, DWORD* needed) {
         return SplGetPrinterDriverW(hPrinter, nullptr, 1, b, cb, needed);
     });
-}
-
-// The first "%%EndComments" that lies wholly inside buf, anywhere in it.
-// memchr finds each '%'; in a run of '%' the tag can only start two before
-// the run's end, so a run is passed over whole (a job made of '%' characters
-// costs no more than ordinary text).
-const BYTE* FindPSTag_EndComments(const BYTE* buf, DWORD len, DWORD* wSize)
-{
-    *wSize = 0;
-    if (len < TAG_LEN) return nullptr;
-    const BYTE* end = buf + len;
-    const BYTE* last = end - TAG_LEN;  // the last place a tag can start
-    for (const BYTE* p = buf; p <= last;) {
-        p = static_cast<const BYTE*>(memchr(p, '%', static_cast<size_t>(last - p) + 1));
-        if (!p) return nullptr;
-        if (p[1] != '%') {
-            p += 2;
-            continue;
-        }
-        const BYTE* runEnd = SkipPercents(p + 2, end);
-        p = runEnd - 2;
-        if (p > last) return nullptr;
-        if (memcmp(p, TAG, TAG_LEN) == 0) {
-            *wSize = static_cast<DWORD>(p - buf);
-            return p;
-        }
-        p = runEnd;
-    }
-    return nullptr;
 }
 
 extern "C" {
@@ -324,7 +311,7 @@ void WINAPI DrvSplEndDoc(HANDLE hDriver)
     printf("DrvSplEndDoc called hDriver %" PRIxPTR " Status %x cWritePrinter %u cStartPage %u cEndpage %u\n",
            Hex(hDriver), static_cast<unsigned>(pDriver->Status), static_cast<unsigned>(pDriver->cWritePrinter),
            static_cast<unsigned>(pDriver->cStartPage), static_cast<unsigned>(pDriver->cEndPage));
-    // The held bytes were no tag after all: they end the document.
+    // The held bytes began no mark after all: they end the document.
     WriteAll(pDriver->hPrinter, pDriver->held, pDriver->cHeld);
     pDriver->cHeld = 0;
     pDriver->Status |= INIDRIVER_STATUS_ENDED;

@@ -175,7 +175,8 @@ const DWORD INIDRIVER_FREED = 0xdeadf00d;
 const DWORD INIDRIVER_STATUS_STARTED = 0x1;
 const DWORD INIDRIVER_STATUS_ENDED = 0x2;
 
-// Longest proper prefix of "%%EndComments" that a buffer can end with.
+// The most bytes held back at a buffer's end: a proper prefix of
+// "%%EndComments" (12), or of a ticket line at a line's start (8).
 const DWORD HELD_MAX = 12;
 
 // One job, from DrvSplStartDoc to DrvSplClose; the spooler holds it as the
@@ -192,11 +193,12 @@ struct _INIDRIVER {
     DWORD Page;
     int32_t state;  // 1 once the job ticket is in the stream
     DWORD revOrd;
-    // Bytes at the end of the data so far that may begin "%%EndComments";
-    // they go out before anything that follows them.
+    // Bytes at the end of the data so far that may begin "%%EndComments" or
+    // a ticket line; they go out before anything that follows them.
     BYTE held[HELD_MAX];
     DWORD cHeld;
     int32_t notValidTold;  // 1 once the trace said the stored value is not a record
+    int32_t midLine;       // 1 when the held bytes (with none held, the next byte) begin no line
 };
 
 // Job options (umpd_options.cpp).
@@ -234,12 +236,25 @@ void ForEachTicketChoice(TicketChoiceVisitor visit, void* context);
 // The trace line for a stored value that is not a record, of cbValue bytes.
 void TraceNotValid(DWORD cbValue);
 
-// Hooks and the tag search (umpd.cpp).
+// Hooks (umpd.cpp).
 // The driver's level-1 information (a DRIVER_INFO_1W) in a block from the
 // global heap that the caller frees, sized from the spooler's report; null
 // when the spooler cannot tell.
 BYTE* QueryDriverInfo1(HANDLE hPrinter);
-const BYTE* FindPSTag_EndComments(const BYTE* buf, DWORD len, DWORD* wSize);
+
+// The data search (umpd_search.cpp). The ticket goes just before the tag;
+// before it, only the ticket may carry lines that begin as its lines do.
+constexpr char PS_TAG[] = "%%EndComments";
+constexpr char PS_TICKET_LINE[] = "%%PRALIX:";
+enum PSMarkKind { PSMARK_NONE, PSMARK_TAG, PSMARK_TICKET_LINE };
+// The first mark that lies wholly inside buf: the tag anywhere, or a ticket
+// line at a line's start (just after LF or CR; at buf's start when
+// startsLine). *at: where it starts, when there is one.
+PSMarkKind FindPSMark(const BYTE* buf, size_t len, bool startsLine, size_t* at);
+// The same on a path of the caller's choice, which the processor must have.
+enum PSSearchPath { SEARCH_PORTABLE, SEARCH_SSE2, SEARCH_AVX2 };
+PSSearchPath BestPSSearchPath();
+PSMarkKind FindPSMarkBy(PSSearchPath path, const BYTE* buf, size_t len, bool startsLine, size_t* at);
 
 extern "C" {
 BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID lpRes);
