@@ -1,0 +1,47 @@
+# The Debian package an administrator installs with one command (Linux):
+# cpack -G DEB in the build folder makes pralix_VERSION_ARCH.deb of what the
+# build installs (configure with CMAKE_INSTALL_PREFIX=/usr), with the
+# printer application's systemd unit and its maintainer scripts, which create
+# its user and reload cupsd.
+set(deb ${PROJECT_SOURCE_DIR}/packaging/debian)
+install(FILES ${deb}/pralix-printer-app.service DESTINATION /lib/systemd/system)
+install(FILES ${deb}/copyright ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/pralix)
+
+# The changelog of a native package, compressed as dpkg wants it (no name, no
+# time stamp).
+string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog
+  "pralix (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+  "  * Release ${PROJECT_VERSION}: the CUPS backend, its PPD and the printer application.\n\n"
+  " -- Pralix driver team <pralix@example.com>  ${when}\n")
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  COMMAND gzip -9n -f -k ${CMAKE_BINARY_DIR}/packaging/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog)
+add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION share/doc/pralix)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pralix)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Pralix driver team <pralix@example.com>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "secure access and job tickets for the Pralix print server")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Every job printed through this package is validated with the Pralix print
+server (user ID, password, account number) and carries its job ticket:
+the CUPS backend pralix with its PPD for CUPS queues, and the printer
+application pralix-printer-app, an IPP Everywhere printer for each print
+server, for driverless clients (phones, Windows' IPP class driver, CUPS 3).")
+# libcups2, libpappl1 and the C++ runtime as dpkg-shlibdeps finds them; the
+# hook library and its stand-in are the package's own.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, poppler-utils | ghostscript")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-daemon")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "avahi-daemon")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${deb}/postinst ${deb}/prerm ${deb}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+include(CPack)
