@@ -137,6 +137,18 @@ bool ReadRequest(pappl_client_t* client, ipp_t* request, JobSecrets* secrets, ht
            (!encryption || strcmp(encryption, "none") == 0);
 }
 
+// PAPPL 1.3.1 answers a refused request a second time when its document
+// is still unread, which clients take for a broken reply: it is read away
+// first (each read waits as long as the connection's timeout).
+http_status_t Refuse(pappl_client_t* client, http_status_t status)
+{
+    http_t* http = papplClientGetHTTP(client);
+    char discard[65536];
+    while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, discard, sizeof discard) > 0) {
+    }
+    return status;
+}
+
 // Checks a job-creation request against the print server's policy; what
 // the job will print with is kept for it.
 http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
@@ -221,7 +233,8 @@ http_status_t Authorize(pappl_client_t* client, const char*, gid_t, void* app)
     ipp_op_t op = request ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
     if (!CreatesJob(op)) return OtherRequest(client, op);
     tPending.Drop();
-    return AuthorizeJob(*static_cast<App*>(app), client, request);
+    http_status_t status = AuthorizeJob(*static_cast<App*>(app), client, request);
+    return status == HTTP_STATUS_CONTINUE ? status : Refuse(client, status);
 }
 
 void OnEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event, void* app)

@@ -123,7 +123,7 @@ bool GiveUp(pappl_job_t* job, HookJob* hook, const char* why)
 
 // The rest of the document after its header, as it is read; `finished`
 // says at its end whether the document is whole ("" when it is).
-bool SendRest(pappl_job_t* job, HookJob* hook, int in, const std::function<std::string()>& finished)
+bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target, const std::function<std::string()>& finished)
 {
     std::unique_ptr<char[]> buf(new char[CHUNK]);
     bool unreached = false;
@@ -139,6 +139,7 @@ bool SendRest(pappl_job_t* job, HookJob* hook, int in, const std::function<std::
     std::string broken = finished ? finished() : "";
     if (!broken.empty()) return GiveUp(job, hook, broken.c_str());
     if (!hook->End()) return Abort(job, "The print server's raw print port did not take the whole job");
+    papplJobSetMessage(job, "Printed to the print server %s", target.host.c_str());
     return true;
 }
 
@@ -183,10 +184,7 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
             return GiveUp(job, &hook, (std::string(NO_TICKET_PLACE) + ", so the print server cannot tell whose job it is").c_str());
         if (!place) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; it prints without one", NO_TICKET_PLACE);
         bool unreached = false;
-        if (hook.Write(header.data(), header.size(), &unreached)) {
-            papplJobSetMessage(job, "Printing");
-            return SendRest(job, &hook, in, finished);
-        }
+        if (hook.Write(header.data(), header.size(), &unreached)) return SendRest(job, &hook, in, target, finished);
         if (!unreached) return GiveUp(job, &hook, "The connection to the print server's raw print port was lost");
         hook.GiveUp();
         if (!WaitToRetry(job, &delay)) return false;
@@ -201,7 +199,7 @@ BOOL WatchPort(void*, StandinPortEvent event, DWORD value)
     if (papplJobIsCanceled(tJob)) return FALSE;
     if (event == STANDIN_PORT_WAITING)
         papplJobSetMessage(tJob, "The printer is not taking data; waiting for it (%u s)", static_cast<unsigned>(value / 1000));
-    if (event == STANDIN_PORT_RESUMED) papplJobSetMessage(tJob, "Printing");
+    if (event == STANDIN_PORT_RESUMED) papplJobSetMessage(tJob, "The printer is taking data again");
     return TRUE;
 }
 
