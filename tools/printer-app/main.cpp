@@ -213,6 +213,11 @@ int main(int argc, char** argv)
         printf("%s %s\n", NAME, UMPD_VERSION);
         return 0;
     }
+    for (int i = 1; i < argc; i++) {
+        if (strncmp(argv[i], "--", 2) != 0 || strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "--") == 0) continue;
+        fprintf(stderr, "%s: unknown option %s\n%s", NAME, argv[i], USAGE);
+        return 1;
+    }
     AddDeviceScheme();
     App app;
     int status = RunMainloop(argc, argv, &app);
