@@ -72,8 +72,9 @@ struct StartResult {
     bool started = false, accepted = false;
     RunSeen seen;
 };
-// Stores the record and runs the library's job start on this thread, its
-// dialogs answered from `credentials`.
+// Stores the record (then wiped: it holds the passwords) and runs the
+// library's job start on this thread, its dialogs answered from
+// `credentials`.
 StartResult StartJob(const App& app, HookJob* job, _OEM_PRIVDEVMODE* record, const Credentials& credentials,
                      const std::string& document);
 

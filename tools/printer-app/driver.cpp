@@ -20,7 +20,8 @@ namespace {
 const char ALL_OPTIONS[] = "pralix-options";
 // Ticket lines that standard attributes set; Collate's default is a word of ALL_OPTIONS.
 const char* const STANDARD_LINES[] = {"Duplex", "ColorModel", "OutputBin", "Collate"};
-const char* const BINS[] = {"top", "face-up", "tray-2", "tray-3", "tray-4", "tray-5", "tray-6", "tray-7", "tray-8", "tray-9"};
+const char* const BINS[] = {"top",    "face-up", "tray-2", "tray-3", "tray-4",
+                            "tray-5", "tray-6",  "tray-7", "tray-8", "tray-9"};
 const char* const MEDIA[] = {"na_letter_8.5x11in", "na_legal_8.5x14in", "na_ledger_11x17in", "iso_a4_210x297mm",
                              "iso_a3_297x420mm"};
 const int MARGIN = 635;  // a quarter inch, in hundredths of millimetres
@@ -52,7 +53,8 @@ void Collect(void* context, const char* key, const char* choice, bool isDefault,
 {
     auto& options = *static_cast<std::vector<TicketOption>*>(context);
     if (IsStandardLine(key)) return;
-    if (options.empty() || options.back().key != key) options.push_back(TicketOption{key, "pralix-" + Keyword(key), {}, "", false});
+    if (options.empty() || options.back().key != key)
+        options.push_back(TicketOption{key, "pralix-" + Keyword(key), {}, "", false});
     TicketOption& o = options.back();
     std::string word = Keyword(choice);
     for (const std::string& c : o.choices)
@@ -114,7 +116,8 @@ int TicketOptions(const std::function<ipp_attribute_t*(const std::string&)>& fin
         cupsFreeOptions(count, words);
     }
     for (const TicketOption& o : OwnAttributes())
-        if (ipp_attribute_t* attr = find(o.attribute + suffix)) n = cupsAddOption(o.key.c_str(), ValueOf(attr).c_str(), n, options);
+        if (ipp_attribute_t* attr = find(o.attribute + suffix))
+            n = cupsAddOption(o.key.c_str(), ValueOf(attr).c_str(), n, options);
     return n;
 }
 
@@ -247,7 +250,8 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
 
 void ReportSupplies(pappl_printer_t* printer, void*)
 {
-    pappl_supply_t supply = {PAPPL_SUPPLY_COLOR_NO_COLOR, "Supplies at the print server", false, -1, PAPPL_SUPPLY_TYPE_OTHER};
+    pappl_supply_t supply = {PAPPL_SUPPLY_COLOR_NO_COLOR, "Supplies at the print server", false, -1,
+                             PAPPL_SUPPLY_TYPE_OTHER};
     papplPrinterSetSupplies(printer, 1, &supply);
 }
 

@@ -128,7 +128,8 @@ bool ReadRequest(pappl_client_t* client, ipp_t* request, JobSecrets* secrets, ht
     ipp_attribute_t* pin = ippFindAttribute(request, "job-password", IPP_TAG_STRING);
     if (const void* bytes = pin ? ippGetOctetString(pin, 0, &length) : nullptr)
         secrets->pin.assign(static_cast<const char*>(bytes), static_cast<size_t>(length));
-    const char* encryption = ippGetString(ippFindAttribute(request, "job-password-encryption", IPP_TAG_KEYWORD), 0, nullptr);
+    ipp_attribute_t* encrypted = ippFindAttribute(request, "job-password-encryption", IPP_TAG_KEYWORD);
+    const char* encryption = ippGetString(encrypted, 0, nullptr);
     *status = HTTP_STATUS_UNAUTHORIZED;
     if (Characters(c.user) > USER_ID_MAX || Characters(c.password) > PASSWORD_MAX) return false;
     *status = HTTP_STATUS_FORBIDDEN;
@@ -167,7 +168,7 @@ http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
         Wipe(&c.user);
         Wipe(&c.password);
     }
-    if (policy.identity && (c.user.empty() || c.password.empty())) return HTTP_STATUS_UNAUTHORIZED;
+    if (policy.identity && c.user.empty() && c.password.empty()) return HTTP_STATUS_UNAUTHORIZED;
     if (policy.account && c.account.empty()) return HTTP_STATUS_FORBIDDEN;
     if (policy.identity || policy.account) {
         StartResult run = StartAlone(app, target, c);

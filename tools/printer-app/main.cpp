@@ -219,9 +219,10 @@ int main(int argc, char** argv)
         return 1;
     }
     AddDeviceScheme();
-    App app;
-    int status = RunMainloop(argc, argv, &app);
+    // As long as the process: PAPPL's threads may outlive main.
+    static App* app = new App;
+    int status = RunMainloop(argc, argv, app);
     bool added = false;
     for (int i = 1; i < argc; i++) added = added || strcmp(argv[i], "add") == 0;
-    return status == 0 && added ? ModifyAfterAdd(argc, argv, &app) : status;
+    return status == 0 && added ? ModifyAfterAdd(argc, argv, app) : status;
 }

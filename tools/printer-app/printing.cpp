@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <functional>
 #include <memory>
@@ -70,7 +71,8 @@ int AddStandards(pappl_job_t* job, const pappl_pr_options_t* options, int n, cup
         n = cupsAddOption("print-color-mode", "monochrome", n, values);
     if (options->output_bin[0]) n = cupsAddOption("output-bin", options->output_bin, n, values);
     ipp_attribute_t* handling = papplJobGetAttribute(job, "multiple-document-handling");
-    if (const char* value = ippGetString(handling, 0, nullptr)) n = cupsAddOption("multiple-document-handling", value, n, values);
+    if (const char* value = ippGetString(handling, 0, nullptr))
+        n = cupsAddOption("multiple-document-handling", value, n, values);
     return n;
 }
 
@@ -82,7 +84,10 @@ JobText TextOf(pappl_job_t* job, const Target& target, const JobSecrets& secrets
     text.address = target.host;
     const char* accounting = ippGetString(papplJobGetAttribute(job, "job-accounting-user-id"), 0, nullptr);
     const char* user = papplJobGetUsername(job);
-    text.user = !secrets.credentials.user.empty() ? secrets.credentials.user : accounting ? accounting : user ? user : "";
+    text.user = !secrets.credentials.user.empty() ? secrets.credentials.user
+                : accounting                       ? accounting
+                : user                             ? user
+                                                   : "";
     text.title = papplJobGetName(job) ? papplJobGetName(job) : "";
     const char* account = ippGetString(papplJobGetAttribute(job, "job-account-id"), 0, nullptr);
     text.account = account ? account : "";
@@ -123,7 +128,8 @@ bool GiveUp(pappl_job_t* job, HookJob* hook, const char* why)
 
 // The rest of the document after its header, as it is read; `finished`
 // says at its end whether the document is whole ("" when it is).
-bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target, const std::function<std::string()>& finished)
+bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target,
+              const std::function<std::string()>& finished)
 {
     std::unique_ptr<char[]> buf(new char[CHUNK]);
     bool unreached = false;
@@ -143,6 +149,17 @@ bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target, con
     return true;
 }
 
+// Why a job start refused the job, in plain words, with the administrator's
+// texts.
+std::string Explained(const StartResult& start, Refusal refusal, HMODULE lib)
+{
+    if (!start.started) return "Cannot set up the job on the spooler";
+    std::string why = RefusalText(refusal, start.seen, lib);
+    if (!start.seen.adminMessage.empty()) why += ". Administrator's message: " + start.seen.adminMessage;
+    if (!start.seen.adminEmail.empty()) why += ". Administrator's e-mail: " + start.seen.adminEmail;
+    return why;
+}
+
 // One document through the hooks: the job start (tried again while the
 // print server does not answer), its header, then the rest.
 bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished)
@@ -153,7 +170,7 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
     std::string problem;
     if (!TargetOf(papplJobGetPrinter(job), &target, &problem)) return Abort(job, problem);
     JobText text = TextOf(job, target, secrets);
-    Credentials credentials = secrets.credentials;
+    Credentials& credentials = secrets.credentials;
     credentials.account = text.account;
     std::vector<char> header;
     bool place = false;
@@ -170,18 +187,14 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
         // some document names specially.
         StartResult start = StartJob(app, &hook, &record, credentials, "job " + std::to_string(papplJobGetID(job)));
         Refusal refusal = start.accepted ? REFUSED_OTHER : ClassifyRefusal(start.seen, app.lib);
-        if (!start.accepted && (!start.started || refusal != REFUSED_UNREACHABLE)) {
-            std::string why = start.started ? RefusalText(refusal, start.seen, app.lib) : "Cannot set up the job on the spooler";
-            if (!start.seen.adminMessage.empty()) why += ". Administrator's message: " + start.seen.adminMessage;
-            if (!start.seen.adminEmail.empty()) why += ". Administrator's e-mail: " + start.seen.adminEmail;
-            return Abort(job, why);
-        }
+        if (!start.accepted && (!start.started || refusal != REFUSED_UNREACHABLE))
+            return Abort(job, Explained(start, refusal, app.lib));
         if (!start.accepted) {
             if (!WaitToRetry(job, &delay)) return false;
             continue;
         }
-        if (!place && start.seen.identityGiven)
-            return GiveUp(job, &hook, (std::string(NO_TICKET_PLACE) + ", so the print server cannot tell whose job it is").c_str());
+        std::string noPlace = std::string(NO_TICKET_PLACE) + ", so the print server cannot tell whose job it is";
+        if (!place && start.seen.identityGiven) return GiveUp(job, &hook, noPlace.c_str());
         if (!place) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; it prints without one", NO_TICKET_PLACE);
         bool unreached = false;
         if (hook.Write(header.data(), header.size(), &unreached)) return SendRest(job, &hook, in, target, finished);
@@ -197,9 +210,13 @@ BOOL WatchPort(void*, StandinPortEvent event, DWORD value)
 {
     if (!tJob) return TRUE;
     if (papplJobIsCanceled(tJob)) return FALSE;
+    unsigned seconds = static_cast<unsigned>(value / 1000);
     if (event == STANDIN_PORT_WAITING)
-        papplJobSetMessage(tJob, "The printer is not taking data; waiting for it (%u s)", static_cast<unsigned>(value / 1000));
+        papplJobSetMessage(tJob, "The printer is not taking data; waiting for it (%u s)", seconds);
     if (event == STANDIN_PORT_RESUMED) papplJobSetMessage(tJob, "The printer is taking data again");
+    if (event == STANDIN_PORT_DRAIN_ERROR)
+        papplLogJob(tJob, PAPPL_LOGLEVEL_INFO, "The printer ended the connection after it had the whole job (%s)",
+                    strerror(static_cast<int>(value)));
     return TRUE;
 }
 
@@ -213,7 +230,8 @@ pid_t StartPdftops(pappl_job_t* job, int* out)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     std::string file = papplJobGetFilename(job) ? papplJobGetFilename(job) : "";
-    char* argv[] = {const_cast<char*>("pdftops"), const_cast<char*>("-level3"), &file[0], const_cast<char*>("-"), nullptr};
+    std::string name = "pdftops", level = "-level3", toOutput = "-";
+    char* argv[] = {&name[0], &level[0], &file[0], &toOutput[0], nullptr};
     pid_t pid = -1;
     if (posix_spawnp(&pid, "pdftops", &actions, nullptr, argv, environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -231,6 +249,7 @@ StartResult StartJob(const App& app, HookJob* job, _OEM_PRIVDEVMODE* record, con
     CredentialsUser user(credentials, app.required);
     ThreadUser mine(&user);
     job->Store(record);
+    explicit_bzero(record, sizeof *record);
     StartResult result;
     result.accepted = job->Start(document, &result.started);
     result.seen = user.Take();
@@ -261,7 +280,8 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
     int status = 0;
     auto converted = [&]() -> std::string {
         if (waitpid(pid, &status, 0) == pid) pid = -1;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "pdftops could not make the PDF document PostScript";
+        bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return ok ? "" : "pdftops could not make the PDF document PostScript";
     };
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
     bool printed = Send(job, options, in, converted);
@@ -278,7 +298,8 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
 bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
     TakeSecrets(AppOf(job), job);
-    return Abort(job, "Raster and image documents (PWG raster, Apple raster, JPEG, PNG) are not printed yet: send PostScript or PDF");
+    return Abort(job, "Raster and image documents (PWG raster, Apple raster, JPEG, PNG) are not printed yet: "
+                      "send PostScript or PDF");
 }
 
 bool RasterPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return false; }

@@ -3,6 +3,7 @@
 // the standard attributes a desktop sends; then the job's identity texts.
 #pragma once
 
+#include "credentials_user.h"
 #include "umpd.h"
 
 #include <cups/cups.h>
@@ -15,6 +16,7 @@ struct JobText {
     std::string user, title;     // argv[2], argv[3]
     std::string account;         // job-account-id or job-billing
     std::string securePassword;  // job-password, plain
+    ~JobText() { Wipe(&securePassword); }
 };
 
 // The defaults of a queue's PPD as options (named as the ticket names
