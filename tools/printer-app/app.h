@@ -101,6 +101,8 @@ JobSecrets TakeSecrets(App& app, pappl_job_t* job);
 bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void* app);
 bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+// JPEG and PNG, which PAPPL would make raster: refused the same way.
+bool RefuseImage(pappl_job_t* job, pappl_device_t* device, void* app);
 bool RasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
 bool RasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned y,
                 const unsigned char* line);

@@ -176,6 +176,8 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     papplSystemSetAuthCallback(system, "Basic", Authorize, app);
     papplSystemSetEventCallback(system, OnEvent, app);
     papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PrintPdf, app);
+    for (const char* image : {"image/jpeg", "image/png"})
+        papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
     app->stateFile = s.stateDir + "/" + NAME + ".state";
     papplSystemLoadState(system, app->stateFile.c_str());
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),

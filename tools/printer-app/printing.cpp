@@ -302,6 +302,8 @@ bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
                       "send PostScript or PDF");
 }
 
+bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*) { return RefuseRaster(job, nullptr, nullptr); }
+
 bool RasterPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return false; }
 
 bool RasterLine(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) { return false; }
