@@ -136,7 +136,7 @@ grep -v "^#" "$here/printer_app_known_failures.txt" | cut -d'|' -f1-2 | sort >"$
 sort -u "$work/failures" | diff "$work/known" - | sed -n 's/^> /FAIL: not a known failure: /p; s/^< /known failure gone: /p' >>"$out"
 
 # A private cupsd on 127.0.0.1:16731 with a driverless queue, printing PostScript and PDF with credentials.
-c=$work/cups H=(-h 127.0.0.1:16731)
+c=$work/cups H=(-h 127.0.0.1:16731) q=ipp://127.0.0.1:16731/printers/q examples=$(dirname "$sample")/cups
 mkdir -p "$c/spool/tmp" "$c/log" "$c/etc" && chmod 755 "$work" "$c"
 chown root:lp "$c/spool" && chmod 710 "$c/spool" && chown lp:lp "$c/spool/tmp" && chmod 1770 "$c/spool/tmp"
 printf '%s\n' "Listen 127.0.0.1:16731" "<Policy default>" "<Limit All>" "Order deny,allow" "</Limit>" "</Policy>" \
@@ -147,11 +147,13 @@ printf '%s\n' "ServerRoot $c/etc" "ServerBin /usr/lib/cups" "RequestRoot $c/spoo
 pids+=($!)
 until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"'
 {
-  echo "## cupsd: lpadmin -m everywhere, a PostScript and a PDF job with credentials, account and secure-print password"
+  echo "## cupsd: lpadmin -m everywhere; lp -o job-password -o job-account-id of a PostScript and a PDF job"
   lpadmin "${H[@]}" -p q -E -v ipps://192.0.2.10:8631/ipp/print/cups -m everywhere -o auth-info-required=username,password
   for f in "$sample" "$work/sample.pdf"; do
-    ipptool -t -d authuser=alice -d authpass=s3cret -d account=A-1 -d pin=61937284 -d title="${f##*/}" -f "$f" \
-      ipp://127.0.0.1:16731/printers/q "$jobs" | sed -n 's/^ *job-id (integer) = \(.*\)/queued: job \1/p'
+    id=$(lp "${H[@]}" -d q -o job-password=61937284 -o job-account-id=A-1 "$f" | sed -n 's/^request id is q-\([0-9]*\).*/\1/p')
+    until_ok 300 eval 'ipptool -tv -d job="$id" "$q" "$examples/job-state.test" | grep -q held-for-authentication'
+    ipptool -t -d job="$id" -d authuser=alice -d authpass=s3cret "$q" "$examples/authenticate-job.test" >/dev/null
+    echo "lp job $id: held for authentication, released by CUPS-Authenticate-Job with the user's credentials"
   done
   until_ok 600 eval '[ "$(grep -c "^job from" "$work/server26.out")" -ge 2 ]'
   news 26
