@@ -11,11 +11,15 @@ fi
 build=$1 sample=$2 golden=$4/printer_app.txt work=$5 net=127.0.0. here=$(cd "$(dirname "$0")" && pwd)
 ip link set lo up && ip addr add 192.0.2.10/32 dev lo && mount --make-rprivate / && mount -t tmpfs tmpfs /run ||
   { echo "SKIPPED: the namespace's loopback or /run cannot be set up"; exit 77; }
-type -P ipptool cupsd lpadmin ps2pdf gs >/dev/null || { echo "FAIL: see scripts/install-deps.sh"; exit 1; }
+type -P ipptool cupsd lpadmin ps2pdf gs pdftops >/dev/null || { echo "FAIL: see scripts/install-deps.sh"; exit 1; }
 . "$here/script_lib.sh"
 out=$work/transcript.txt jobs=$here/printer_app.test
+# A subcommand, only while the server runs (without one it would start a server of its own, in the system's places).
 # PAPPL's main loop never frees its options: no leak reports of the subcommands under AddressSanitizer.
-app() { ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 timeout 60 "$build/bin/pralix-printer-app" "$@"; }
+app() {
+  kill -0 "$apppid" 2>/dev/null || { echo "FAIL: the server is gone"; return 1; }
+  ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 timeout 60 "$build/bin/pralix-printer-app" "$@"
+}
 start_app() {  # the server, its state, spool and log in the work folder; until its local socket is there
   rm -f /run/pralix-printer-app.sock
   "$build/bin/pralix-printer-app" server -o listen-hostname=192.0.2.10 -o state-directory="$work/state" \
@@ -27,7 +31,7 @@ submit() {  # submit PRINTER FILE [ipptool -d ...]: a Print-Job as $creds (USER:
   timeout 120 ipptool -t "${@:3}" -f "$2" "ipps://${creds:+$creds@}192.0.2.10:8631/ipp/print/$1" "$jobs" 2>&1 |
     sed -n -e 's/^ *status-code = \([a-z-]*\).*/refused: \1/p' -e 's/^ *job-id (integer) = \(.*\)/accepted: job \1/p'
 }
-state() { ipptool -t -d job="$2" "ipps://192.0.2.10:8631/ipp/print/$1" "$jobs" | sed -n 's/^ *\(job-state[a-z-]*\) ([^)]*)/\1/p'; }
+state() { timeout 30 ipptool -t -d job="$2" "ipps://192.0.2.10:8631/ipp/print/$1" "$jobs" | sed -n 's/^ *\(job-state[a-z-]*\) ([^)]*)/\1/p'; }
 finished() {  # finished PRINTER JOB: the job's end (a minute at most)
   local p=$1 j=$2
   until_ok 600 eval 'state "$p" "$j" | grep -qE "= (completed|aborted|canceled)$"'
@@ -145,14 +149,14 @@ printf '%s\n' "ServerRoot $c/etc" "ServerBin /usr/lib/cups" "RequestRoot $c/spoo
   "AccessLog $c/log/access_log" "ErrorLog $c/log/error_log" "PageLog $c/log/page_log" >"$c/etc/cups-files.conf"
 /usr/sbin/cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/cupsd.out" 2>&1 &
 pids+=($!)
-until_ok 100 eval 'lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"'
+until_ok 100 eval 'timeout 5 lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"'
 {
   echo "## cupsd: lpadmin -m everywhere; lp -o job-password -o job-account-id of a PostScript and a PDF job"
-  lpadmin "${H[@]}" -p q -E -v ipps://192.0.2.10:8631/ipp/print/cups -m everywhere -o auth-info-required=username,password
+  timeout 60 lpadmin "${H[@]}" -p q -E -v ipps://192.0.2.10:8631/ipp/print/cups -m everywhere -o auth-info-required=username,password
   for f in "$sample" "$work/sample.pdf"; do
-    id=$(lp "${H[@]}" -d q -o job-password=61937284 -o job-account-id=A-1 "$f" | sed -n 's/^request id is q-\([0-9]*\).*/\1/p')
-    until_ok 300 eval 'ipptool -tv -d job="$id" "$q" "$examples/job-state.test" | grep -q held-for-authentication'
-    ipptool -t -d job="$id" -d authuser=alice -d authpass=s3cret "$q" "$examples/authenticate-job.test" >/dev/null
+    id=$(timeout 30 lp "${H[@]}" -d q -o job-password=61937284 -o job-account-id=A-1 "$f" | sed -n 's/^request id is q-\([0-9]*\).*/\1/p')
+    until_ok 300 eval 'timeout 30 ipptool -tv -d job="$id" "$q" "$examples/job-state.test" | grep -q held-for-authentication'
+    timeout 30 ipptool -t -d job="$id" -d authuser=alice -d authpass=s3cret "$q" "$examples/authenticate-job.test" >/dev/null
     echo "lp job $id: held for authentication, released by CUPS-Authenticate-Job with the user's credentials"
   done
   until_ok 600 eval '[ "$(grep -c "^job from" "$work/server26.out")" -ge 2 ]'

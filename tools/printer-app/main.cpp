@@ -139,6 +139,20 @@ bool LoadLibrary(App* app, std::string* problem)
     return true;
 }
 
+// Whether a program is in a directory of PATH.
+bool OnPath(const char* program)
+{
+    const char* path = getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 pappl_system_t* Fail(const std::string& problem)
 {
     fprintf(stderr, "%s: %s\n", NAME, problem.c_str());
@@ -175,7 +189,10 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, ReportSupplies, MakeDriver, app);
     papplSystemSetAuthCallback(system, "Basic", Authorize, app);
     papplSystemSetEventCallback(system, OnEvent, app);
-    papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PrintPdf, app);
+    if (OnPath("pdftops"))
+        papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PrintPdf, app);
+    else
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "pdftops (poppler-utils) is not installed: PDF documents are not taken");
     for (const char* image : {"image/jpeg", "image/png"})
         papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
     app->stateFile = s.stateDir + "/" + NAME + ".state";
