@@ -164,6 +164,8 @@ until_ok 100 eval 'timeout 5 lpstat "${H[@]}" -r 2>/dev/null | grep -q "is runni
   sed -n 's/.*request 101 (validate \(.*\)); answered.*/validated \1/p' "$work/access26.log"
 } >>"$out" 2>&1
 
+{ echo "## the TLS certificate and key: the state directory's, mode 600"
+  find "$work/state/ssl" -type f -printf '%m %f\n' | sed 's/ .*\./ HOST./' | sort; } >>"$out"
 echo "## no password under the state and spool directories or in the log, plain or UTF-16" >>"$out"
 secrets='s3cret|47118093|52046617|83924158|61937284|s\x003\x00c\x00r\x00e\x00t|4\x007\x001\x001\x008\x000\x009\x003'
 grep -rlaP "$secrets" "$work/state" "$work/spool" "$work/app.log" "$work/app.out" | sed 's/^/FAIL: a password in /' >>"$out"
