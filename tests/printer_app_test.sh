@@ -9,8 +9,10 @@ if [ -z "${PRINTER_APP_NAMESPACE:-}" ]; then
   PRINTER_APP_NAMESPACE=1 exec unshare -n -m bash "$0" "$@"
 fi
 build=$1 sample=$2 golden=$4/printer_app.txt work=$5 net=127.0.0. here=$(cd "$(dirname "$0")" && pwd)
-ip link set lo up && ip addr add 192.0.2.10/32 dev lo && mount --make-rprivate / && mount -t tmpfs tmpfs /run ||
-  { echo "SKIPPED: the namespace's loopback or /run cannot be set up"; exit 77; }
+# /etc/cups/ssl hidden too: a certificate written there (where it must not be) stays in the namespace.
+ip link set lo up && ip addr add 192.0.2.10/32 dev lo && mount --make-rprivate / && mount -t tmpfs tmpfs /run &&
+  { [ ! -d /etc/cups/ssl ] || mount -t tmpfs tmpfs /etc/cups/ssl; } ||
+  { echo "SKIPPED: the namespace's loopback, /run or /etc/cups/ssl cannot be set up"; exit 77; }
 type -P ipptool cupsd lpadmin ps2pdf gs pdftops >/dev/null || { echo "FAIL: see scripts/install-deps.sh"; exit 1; }
 . "$here/script_lib.sh"
 out=$work/transcript.txt jobs=$here/printer_app.test
