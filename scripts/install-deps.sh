@@ -2,14 +2,15 @@
 # Installs whatever the builds and tests need that this machine lacks
 # (Debian packages). Safe to run again: installs only what is missing.
 #   install-deps.sh [linux|windows|fuzz|all|pictures]   (default: all, which
-#   includes the fuzzers' clang and a CUPS for the backend's tests; pictures adds what the dialog screenshots
-#   need: a virtual display and its tools)
+#   includes the fuzzers' clang and a CUPS for the backend's and the printer application's tests; pictures adds
+#   what the dialog screenshots need: a virtual display and its tools)
 set -euo pipefail
 what=${1:-all}
 linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev
-  zlib1g-dev ghostscript)
-# A real CUPS for the backend's tests: cupsd, its clients, filters for PDF jobs.
-cups_pkgs=(cups-client cups-daemon cups-ipp-utils cups-core-drivers cups-filters ghostscript)
+  zlib1g-dev ghostscript pkg-config libpappl-dev)
+# A real CUPS for the backend's and the printer application's tests: cupsd, its clients and conformance files,
+# filters for PDF jobs; pdftops for the printer application's PDF jobs; ip for its test's network namespace.
+cups_pkgs=(cups-client cups-daemon cups-ipp-utils cups-core-drivers cups-filters ghostscript poppler-utils iproute2)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
 picture_pkgs=(xvfb imagemagick x11-utils)
 fuzz_pkgs=(clang libclang-rt-14-dev)

@@ -5,7 +5,8 @@ set(programs
   "umpd-spool|${HOST}||"
   "umpd-options|${OPTIONS}||export"
   "umpd-printserver|${PRINTSERVER}|--address ${TEST_NET}31 --raw-port 0|--port"
-  "pralix|${PRALIX}||job user")
+  "pralix|${PRALIX}||job user"
+  "pralix-printer-app|${PRINTER_APP}||add -d")
 list(FILTER programs EXCLUDE REGEX "^[^|]*[|][|]")
 foreach(program ${programs})
   string(REPLACE "|" ";" fields "${program}")

@@ -64,6 +64,8 @@ struct Run {
     HMODULE lib = nullptr;
     SpoolerHooks hooks = {};
     JobText text;
+    int numDefaults = 0;
+    cups_option_t* defaults = nullptr;  // the queue's, from its PPD
     Credentials credentials;
     bool retried = false;  // the print server was waited for
 };
@@ -127,13 +129,6 @@ std::string TakeFromEnvironment(const char* name)
     return taken;
 }
 
-size_t Characters(const std::string& utf8)
-{
-    size_t n = 0;
-    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-    return n;
-}
-
 // A credential longer than its field (the dialog would cut it silently):
 // the status for it, else OK.
 int CredentialTooLong(const Credentials& c, const std::string& securePassword)
@@ -143,10 +138,10 @@ int CredentialTooLong(const Credentials& c, const std::string& securePassword)
         const std::string* value;
         size_t max;
         int status;
-    } limits[] = {{"user ID (AUTH_USERNAME)", &c.user, 24, CUPS_BACKEND_AUTH_REQUIRED},
-                  {"password (AUTH_PASSWORD)", &c.password, 8, CUPS_BACKEND_AUTH_REQUIRED},
-                  {"account number (job-account-id)", &c.account, 32, CUPS_BACKEND_HOLD},
-                  {"secure-print password (job-password)", &securePassword, 8, CUPS_BACKEND_CANCEL}};
+    } limits[] = {{"user ID (AUTH_USERNAME)", &c.user, USER_ID_MAX, CUPS_BACKEND_AUTH_REQUIRED},
+                  {"password (AUTH_PASSWORD)", &c.password, PASSWORD_MAX, CUPS_BACKEND_AUTH_REQUIRED},
+                  {"account number (job-account-id)", &c.account, ACCOUNT_MAX, CUPS_BACKEND_HOLD},
+                  {"secure-print password (job-password)", &securePassword, SECURE_PASSWORD_MAX, CUPS_BACKEND_CANCEL}};
     for (const auto& l : limits) {
         if (Characters(*l.value) <= l.max) continue;
         Status("ERROR", std::string("The ") + l.name + " is longer than " + std::to_string(l.max) +
@@ -172,33 +167,28 @@ bool Unrepresentable(const std::string& utf8)
 // How a refused job start ends: its status lines and exit status.
 int RefusedStatus(Refusal refusal, const RunSeen& seen, HMODULE lib)
 {
-    std::string rejected = RejectedFields(seen, lib);
     if (!seen.adminMessage.empty()) Status("INFO", "Administrator's message: " + seen.adminMessage);
     if (!seen.adminEmail.empty()) Status("INFO", "Administrator's e-mail: " + seen.adminEmail);
-    switch (refusal) {
-    case REFUSED_IDENTITY_MISSING:
-    case REFUSED_IDENTITY_REJECTED:
-        fputs("ATTR: auth-info-required=username,password\n", stderr);
-        Status("INFO", refusal == REFUSED_IDENTITY_MISSING ? "The print server requires a user ID and password"
-                                                           : "The print server did not accept the " + rejected);
-        return CUPS_BACKEND_AUTH_REQUIRED;
-    case REFUSED_ACCOUNT_MISSING:
-    case REFUSED_ACCOUNT_REJECTED:
-        fprintf(stderr, "JOBSTATE: %s\n",
-                refusal == REFUSED_ACCOUNT_MISSING ? "account-info-needed" : "account-authorization-failed");
-        Status("INFO", refusal == REFUSED_ACCOUNT_MISSING ? "The print server requires an account number"
-                                                          : "The print server did not accept the " + rejected);
-        return CUPS_BACKEND_HOLD;
-    case REFUSED_SERVER_QUIT:
-        Status("ERROR", "The print server closed the connection before it answered");
-        return CUPS_BACKEND_RETRY;
-    case REFUSED_ADDRESS:
-        Status("ERROR", "The print server does not take jobs for the address in the device URI");
-        return CUPS_BACKEND_STOP;
-    default:
-        Status("ERROR", "The print server refused the job with an answer the backend does not know");
-        return CUPS_BACKEND_FAILED;
+    const struct {
+        Refusal refusal;
+        const char *kind, *line;  // line: what CUPS is told besides the text
+        int status;
+    } ends[] = {
+        {REFUSED_IDENTITY_MISSING, "INFO", "ATTR: auth-info-required=username,password", CUPS_BACKEND_AUTH_REQUIRED},
+        {REFUSED_IDENTITY_REJECTED, "INFO", "ATTR: auth-info-required=username,password", CUPS_BACKEND_AUTH_REQUIRED},
+        {REFUSED_ACCOUNT_MISSING, "INFO", "JOBSTATE: account-info-needed", CUPS_BACKEND_HOLD},
+        {REFUSED_ACCOUNT_REJECTED, "INFO", "JOBSTATE: account-authorization-failed", CUPS_BACKEND_HOLD},
+        {REFUSED_SERVER_QUIT, "ERROR", nullptr, CUPS_BACKEND_RETRY},
+        {REFUSED_ADDRESS, "ERROR", nullptr, CUPS_BACKEND_STOP},
+    };
+    for (const auto& e : ends) {
+        if (e.refusal != refusal) continue;
+        if (e.line) fprintf(stderr, "%s\n", e.line);
+        Status(e.kind, RefusalText(refusal, seen, lib));
+        return e.status;
     }
+    Status("ERROR", RefusalText(REFUSED_OTHER, seen, lib));
+    return CUPS_BACKEND_FAILED;
 }
 
 // Waits before the next try at a print server that does not answer; false
@@ -206,7 +196,7 @@ int RefusedStatus(Refusal refusal, const RunSeen& seen, HMODULE lib)
 bool WaitToRetry(unsigned* delay)
 {
     if (getenv("CLASS")) {
-        Status("ERROR", "The print server is not answering");
+        Status("ERROR", RefusalText(REFUSED_UNREACHABLE, RunSeen(), nullptr));
         return false;
     }
     fputs("STATE: +connecting-to-device\n", stderr);
@@ -278,9 +268,6 @@ int StreamRest(HookJob& job, int in)
     return CUPS_BACKEND_OK;
 }
 
-// Whether the job carries what only its ticket can bring to the print server.
-bool NeedsTicket(const JobText& text) { return !text.securePassword.empty() || !text.account.empty(); }
-
 // One copy: its header read, the job start (tried again while the print
 // server does not answer), then the data.
 int PrintCopy(Run& run, HookJob& job, CredentialsUser& user, int in, bool first)
@@ -291,8 +278,7 @@ int PrintCopy(Run& run, HookJob& job, CredentialsUser& user, int in, bool first)
         Status("ERROR", "Reading the job failed");
         return CUPS_BACKEND_FAILED;
     }
-    const char* noPlace = "The job has no place for the print server's ticket (it is not PostScript with %%EndComments "
-                          "in its first MiB)";
+    const char* noPlace = NO_TICKET_PLACE;
     if (!place && NeedsTicket(run.text)) {
         Status("ERROR", std::string(noPlace) + ", so its secure-print password and account number cannot reach the "
                                                "print server; the job is cancelled");
@@ -303,7 +289,7 @@ int PrintCopy(Run& run, HookJob& job, CredentialsUser& user, int in, bool first)
         // empties the passwords after each ticket.
         _OEM_PRIVDEVMODE record;
         std::vector<std::string> warnings;
-        BuildJobRecord(&record, getenv("PPD"), run.args.numOptions, run.args.options, run.text, &warnings);
+        BuildJobRecord(&record, run.numDefaults, run.defaults, run.args.numOptions, run.args.options, run.text, &warnings);
         for (const std::string& w : warnings)
             if (first) Status("WARNING", w);
         first = false;
@@ -381,6 +367,7 @@ int PrintJob(Run& run)
         Status("ERROR", "Cannot read the job file " + run.args.file);
         return CUPS_BACKEND_FAILED;
     }
+    run.numDefaults = PpdDefaults(getenv("PPD"), &run.defaults);
     // Copies are made only of a file: standard input can be read once.
     int copies = run.args.file.empty() ? 1 : run.args.copies;
     CredentialsUser user(run.credentials, LibraryText(run.lib, IDS_REQUIRED));
@@ -452,5 +439,6 @@ int main(int argc, char** argv)
     }
     int rc = PrintJob(run);
     cupsFreeOptions(run.args.numOptions, run.args.options);
+    cupsFreeOptions(run.numDefaults, run.defaults);
     return rc;
 }

@@ -2,6 +2,8 @@
 
 #include "english/resource.h"
 
+#include <cstring>
+
 namespace {
 
 std::string TextOf(const std::vector<ControlView>& controls, int id)
@@ -31,7 +33,53 @@ const IdentityField FIELDS[] = {
     {IDC_ACCOUNT_NUMBER, IDC_ACCOUNT_NUMBER_LABEL, &Credentials::account, &RunSeen::accountMissing},
 };
 
+thread_local CredentialsUser* tUser = nullptr;
+
+// Forwards to the user of the thread that shows the dialog.
+class Dispatcher : public DialogUser {
+public:
+    void AnswerDialog(Screen& screen) override
+    {
+        if (tUser) return tUser->AnswerDialog(screen);
+        if (!screen.Click(IDCANCEL)) screen.Key(VK_ESCAPE);
+    }
+    void AnswerMessage(const std::string& caption, const std::string& text, UINT style) override
+    {
+        if (tUser) tUser->AnswerMessage(caption, text, style);
+    }
+};
+
 }  // namespace
+
+size_t Characters(const std::string& utf8)
+{
+    size_t n = 0;
+    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+void Wipe(std::string* secret)
+{
+    if (!secret->empty()) explicit_bzero(&(*secret)[0], secret->size());
+    secret->clear();
+}
+
+void Wipe(Credentials* credentials)
+{
+    Wipe(&credentials->user);
+    Wipe(&credentials->password);
+    Wipe(&credentials->account);
+}
+
+void InstallThreadUsers()
+{
+    static Dispatcher dispatcher;
+    InstallUser(&dispatcher);
+}
+
+ThreadUser::ThreadUser(CredentialsUser* user) : previous_(tUser) { tUser = user; }
+
+ThreadUser::~ThreadUser() { tUser = previous_; }
 
 // Locked (OK disabled), or back after a rejection, or missing a required
 // credential: Cancel. Otherwise the credentials typed in and OK.

@@ -82,6 +82,28 @@ Refusal ClassifyRefusal(const RunSeen& seen, HMODULE lib)
     return REFUSED_OTHER;
 }
 
+std::string RefusalText(Refusal refusal, const RunSeen& seen, HMODULE lib)
+{
+    const struct {
+        Refusal refusal;
+        const char* text;
+    } texts[] = {
+        {REFUSED_UNREACHABLE, "The print server is not answering"},
+        {REFUSED_SERVER_QUIT, "The print server closed the connection before it answered"},
+        {REFUSED_ADDRESS, "The print server does not take jobs for the address in the device URI"},
+        {REFUSED_IDENTITY_MISSING, "The print server requires a user ID and password"},
+        {REFUSED_IDENTITY_REJECTED, "The print server did not accept the "},
+        {REFUSED_ACCOUNT_MISSING, "The print server requires an account number"},
+        {REFUSED_ACCOUNT_REJECTED, "The print server did not accept the "},
+    };
+    for (const auto& t : texts) {
+        if (t.refusal != refusal) continue;
+        bool rejected = refusal == REFUSED_IDENTITY_REJECTED || refusal == REFUSED_ACCOUNT_REJECTED;
+        return t.text + (rejected ? RejectedFields(seen, lib) : std::string());
+    }
+    return "The print server refused the job with an answer this program does not know";
+}
+
 std::string RejectedFields(const RunSeen& seen, HMODULE lib)
 {
     const struct {
@@ -94,6 +116,9 @@ std::string RejectedFields(const RunSeen& seen, HMODULE lib)
         if (Contains(seen.rejected, LibraryText(lib, f.id))) list += (list.empty() ? "" : ", ") + std::string(f.words);
     return list;
 }
+
+const char NO_TICKET_PLACE[] =
+    "The job has no place for the print server's ticket (it is not PostScript with %%EndComments in its first MiB)";
 
 bool ReadHeader(int fd, std::vector<char>* header, bool* place)
 {

@@ -32,12 +32,16 @@ enum Refusal {
 };
 Refusal ClassifyRefusal(const RunSeen& seen, HMODULE lib);
 
+// What a refusal means, in plain words (the rejected fields named).
+std::string RefusalText(Refusal refusal, const RunSeen& seen, HMODULE lib);
+
 // The rejected fields of the validation error dialog, in the hosts' words
 // ("user ID, password"); empty when none.
 std::string RejectedFields(const RunSeen& seen, HMODULE lib);
 
 // The most a job's header is read before anything is sent.
 const size_t HEADER_MAX = 1u << 20;
+extern const char NO_TICKET_PLACE[];
 
 // Reads from fd until the first "%%EndComments" has arrived, HEADER_MAX
 // bytes have, or the input ends; the bytes read go to `header`. False when

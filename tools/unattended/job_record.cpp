@@ -51,18 +51,6 @@ bool ApplyOption(_OEM_PRIVDEVMODE* record, const char* key, const char* choice)
     return false;
 }
 
-// The queue's defaults, from its PPD (which lpadmin -o changes).
-void ApplyPpdDefaults(_OEM_PRIVDEVMODE* record, const char* ppdPath)
-{
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    ppd_file_t* ppd = ppdPath && *ppdPath ? ppdOpenFile(ppdPath) : nullptr;
-    if (!ppd) return;
-    for (ppd_option_t* o = ppdFirstOption(ppd); o; o = ppdNextOption(ppd)) ApplyOption(record, o->keyword, o->defchoice);
-    ppdClose(ppd);
-#pragma GCC diagnostic pop
-}
-
 // output-bin "tray-N": the tray's number.
 bool ApplyTray(_OEM_PRIVDEVMODE* record, const char* value)
 {
@@ -112,6 +100,22 @@ void SetText(WCHAR (&field)[N], const std::string& utf8)
 
 }  // namespace
 
+int PpdDefaults(const char* ppdPath, cups_option_t** defaults)
+{
+    *defaults = nullptr;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    ppd_file_t* ppd = ppdPath && *ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+    if (!ppd) return 0;
+    int n = 0;
+    for (ppd_option_t* o = ppdFirstOption(ppd); o; o = ppdNextOption(ppd)) n = cupsAddOption(o->keyword, o->defchoice, n, defaults);
+    ppdClose(ppd);
+#pragma GCC diagnostic pop
+    return n;
+}
+
+bool NeedsTicket(const JobText& text) { return !text.securePassword.empty() || !text.account.empty(); }
+
 std::string AccountOf(int numOptions, cups_option_t* options)
 {
     const char* account = cupsGetOption("job-account-id", numOptions, options);
@@ -119,12 +123,12 @@ std::string AccountOf(int numOptions, cups_option_t* options)
     return account ? account : "";
 }
 
-void BuildJobRecord(_OEM_PRIVDEVMODE* record, const char* ppdPath, int numOptions, cups_option_t* options,
-                    const JobText& text, std::vector<std::string>* warnings)
+void BuildJobRecord(_OEM_PRIVDEVMODE* record, int numDefaults, cups_option_t* defaults, int numOptions,
+                    cups_option_t* options, const JobText& text, std::vector<std::string>* warnings)
 {
     memset(record, 0, sizeof *record);
     SetDefaultPralixOptions(record);
-    ApplyPpdDefaults(record, ppdPath);
+    for (int i = 0; i < numDefaults; i++) ApplyOption(record, defaults[i].name, defaults[i].value);
     for (int i = 0; i < numOptions; i++) ApplyOption(record, options[i].name, options[i].value);
     ApplyStandards(record, numOptions, options, warnings);
     const char* comment = cupsGetOption("DocComment", numOptions, options);

@@ -1,0 +1,257 @@
+// Who may print. The print server's policy is learned from the library's
+// own job start (one without credentials shows in its dialogs what is
+// required; given up before any data, it opens no connection to the raw
+// port) and kept a short while. A job-creation request's identity is
+// validated the same way before PAPPL accepts the job; its credentials then
+// travel with the job, never in its attributes, and are wiped when it ends.
+#include "app.h"
+
+#include "job_record.h"
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+const time_t POLICY_SECONDS = 10;
+
+// The secrets of this thread's last job-creation request, until the
+// job-created event moves them to the job (or the connection ends).
+struct Pending {
+    App* app = nullptr;
+    uintptr_t id = 0;
+    void Drop()
+    {
+        if (id) app->secrets.Drop(id);
+        id = 0;
+    }
+    ~Pending() { Drop(); }
+};
+thread_local Pending tPending;
+
+bool CreatesJob(ipp_op_t op) { return op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB; }
+
+// Requests about jobs and the printer that any client may make (PAPPL's own
+// checks follow); every other request, and the web pages, administer the
+// application and are served on this machine only.
+const ipp_op_t OPEN_OPERATIONS[] = {
+    IPP_OP_SEND_DOCUMENT,     IPP_OP_CLOSE_JOB,
+    IPP_OP_CANCEL_JOB,        IPP_OP_CANCEL_MY_JOBS,
+    IPP_OP_GET_JOB_ATTRIBUTES, IPP_OP_GET_JOBS,
+    IPP_OP_HOLD_JOB,          IPP_OP_RELEASE_JOB,
+    IPP_OP_GET_PRINTER_ATTRIBUTES, IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS,
+    IPP_OP_CREATE_JOB_SUBSCRIPTIONS, IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES,
+    IPP_OP_GET_SUBSCRIPTIONS, IPP_OP_RENEW_SUBSCRIPTION,
+    IPP_OP_CANCEL_SUBSCRIPTION, IPP_OP_GET_NOTIFICATIONS,
+};
+
+http_status_t OtherRequest(pappl_client_t* client, ipp_op_t op)
+{
+    for (ipp_op_t open : OPEN_OPERATIONS)
+        if (op == open) return HTTP_STATUS_CONTINUE;
+    return httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client))) ? HTTP_STATUS_CONTINUE
+                                                                           : HTTP_STATUS_FORBIDDEN;
+}
+
+// How a refusal is answered before the job exists: 401 when asking again for
+// the user ID and password can mend it, 503 while the print server cannot
+// answer, 403 otherwise.
+http_status_t StatusOf(Refusal refusal)
+{
+    const struct {
+        Refusal refusal;
+        http_status_t status;
+    } statuses[] = {{REFUSED_IDENTITY_MISSING, HTTP_STATUS_UNAUTHORIZED},
+                    {REFUSED_IDENTITY_REJECTED, HTTP_STATUS_UNAUTHORIZED},
+                    {REFUSED_UNREACHABLE, HTTP_STATUS_SERVICE_UNAVAILABLE},
+                    {REFUSED_SERVER_QUIT, HTTP_STATUS_SERVICE_UNAVAILABLE}};
+    for (const auto& s : statuses)
+        if (s.refusal == refusal) return s.status;
+    return HTTP_STATUS_FORBIDDEN;
+}
+
+// A job start for the print server alone: the defaults, no job options.
+StartResult StartAlone(const App& app, const Target& target, const Credentials& credentials)
+{
+    HookJob job(app.hooks, target.host, target.port);
+    _OEM_PRIVDEVMODE record;
+    std::vector<std::string> warnings;
+    JobText text;
+    text.address = target.host;
+    BuildJobRecord(&record, 0, nullptr, 0, nullptr, text, &warnings);
+    StartResult result = StartJob(app, &job, &record, credentials, "validation");
+    if (result.accepted) job.GiveUp();
+    return result;
+}
+
+// The print server's policy, asked when not known from the last few
+// seconds; false with the refusal when it could not tell.
+bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal)
+{
+    if (app.policies.Find(target.host, policy)) return true;
+    StartResult probe = StartAlone(app, target, Credentials());
+    if (!probe.accepted && !probe.seen.identityMissing && !probe.seen.accountMissing) {
+        *refusal = ClassifyRefusal(probe.seen, app.lib);
+        return false;
+    }
+    *policy = Policy{probe.seen.identityMissing, probe.seen.accountMissing};
+    app.policies.Keep(target.host, *policy);
+    return true;
+}
+
+// The user ID and password of the request's Basic authorization, if any.
+void ReadBasic(pappl_client_t* client, Credentials* credentials)
+{
+    const char* field = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
+    if (!field || strncmp(field, "Basic ", 6) != 0) return;
+    char decoded[512];
+    int size = sizeof decoded;
+    httpDecode64_2(decoded, &size, field + 6);
+    decoded[sizeof decoded - 1] = 0;
+    if (char* colon = strchr(decoded, ':')) {
+        credentials->user.assign(decoded, static_cast<size_t>(colon - decoded));
+        credentials->password = colon + 1;
+    }
+    explicit_bzero(decoded, sizeof decoded);
+}
+
+// The request's identity, account number and secure-print password; false
+// when one cannot serve (too long for the print server, an encrypted or
+// non-numeric password), with the status that says so.
+bool ReadRequest(pappl_client_t* client, ipp_t* request, JobSecrets* secrets, http_status_t* status)
+{
+    Credentials& c = secrets->credentials;
+    ReadBasic(client, &c);
+    const char* account = ippGetString(ippFindAttribute(request, "job-account-id", IPP_TAG_ZERO), 0, nullptr);
+    c.account = account ? account : "";
+    int length = 0;
+    ipp_attribute_t* pin = ippFindAttribute(request, "job-password", IPP_TAG_STRING);
+    if (const void* bytes = pin ? ippGetOctetString(pin, 0, &length) : nullptr)
+        secrets->pin.assign(static_cast<const char*>(bytes), static_cast<size_t>(length));
+    ipp_attribute_t* encrypted = ippFindAttribute(request, "job-password-encryption", IPP_TAG_KEYWORD);
+    const char* encryption = ippGetString(encrypted, 0, nullptr);
+    *status = HTTP_STATUS_UNAUTHORIZED;
+    if (Characters(c.user) > USER_ID_MAX || Characters(c.password) > PASSWORD_MAX) return false;
+    *status = HTTP_STATUS_FORBIDDEN;
+    bool digits = secrets->pin.find_first_not_of("0123456789") == std::string::npos;
+    return Characters(c.account) <= ACCOUNT_MAX && secrets->pin.size() <= SECURE_PASSWORD_MAX && digits &&
+           (!encryption || strcmp(encryption, "none") == 0);
+}
+
+// PAPPL 1.3.1 answers a refused request a second time when its document
+// is still unread, which clients take for a broken reply: it is read away
+// first (each read waits as long as the connection's timeout).
+http_status_t Refuse(pappl_client_t* client, http_status_t status)
+{
+    http_t* http = papplClientGetHTTP(client);
+    char discard[65536];
+    while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, discard, sizeof discard) > 0) {
+    }
+    return status;
+}
+
+// Checks a job-creation request against the print server's policy; what
+// the job will print with is kept for it.
+http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
+{
+    Target target;
+    std::string problem;
+    if (!TargetOf(papplClientGetPrinter(client), &target, &problem)) return HTTP_STATUS_FORBIDDEN;
+    Policy policy;
+    Refusal refusal = REFUSED_OTHER;
+    if (!PolicyOf(app, target, &policy, &refusal)) return StatusOf(refusal);
+    JobSecrets secrets;
+    http_status_t status;
+    if (!ReadRequest(client, request, &secrets, &status)) return status;
+    Credentials& c = secrets.credentials;
+    if (!policy.identity) {
+        Wipe(&c.user);
+        Wipe(&c.password);
+    }
+    if (policy.identity && c.user.empty() && c.password.empty()) return HTTP_STATUS_UNAUTHORIZED;
+    if (policy.account && c.account.empty()) return HTTP_STATUS_FORBIDDEN;
+    if (policy.identity || policy.account) {
+        StartResult run = StartAlone(app, target, c);
+        if (!run.accepted) {
+            std::string why = RefusalText(ClassifyRefusal(run.seen, app.lib), run.seen, app.lib);
+            papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Job refused: %s", why.c_str());
+            return StatusOf(ClassifyRefusal(run.seen, app.lib));
+        }
+    }
+    if (policy.identity) papplClientSetUsername(client, c.user.c_str());
+    if (ippGetOperation(request) != IPP_OP_VALIDATE_JOB) {
+        tPending.app = &app;
+        tPending.id = app.secrets.Put(std::move(secrets));
+    }
+    return HTTP_STATUS_CONTINUE;
+}
+
+}  // namespace
+
+uintptr_t SecretsTable::Put(JobSecrets secrets)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    uintptr_t id = next_++;
+    held_[id] = std::move(secrets);
+    return id;
+}
+
+JobSecrets SecretsTable::Take(uintptr_t id)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    JobSecrets taken;
+    auto found = held_.find(id);
+    if (found == held_.end()) return taken;
+    taken = std::move(found->second);
+    held_.erase(found);
+    return taken;
+}
+
+void SecretsTable::Drop(uintptr_t id)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    held_.erase(id);
+}
+
+bool PolicyCache::Find(const std::string& server, Policy* policy)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = known_.find(server);
+    if (found == known_.end() || time(nullptr) - found->second.second >= POLICY_SECONDS) return false;
+    *policy = found->second.first;
+    return true;
+}
+
+void PolicyCache::Keep(const std::string& server, const Policy& policy)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    known_[server] = {policy, time(nullptr)};
+}
+
+http_status_t Authorize(pappl_client_t* client, const char*, gid_t, void* app)
+{
+    ipp_t* request = papplClientGetRequest(client);
+    ipp_op_t op = request ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
+    if (!CreatesJob(op)) return OtherRequest(client, op);
+    tPending.Drop();
+    http_status_t status = AuthorizeJob(*static_cast<App*>(app), client, request);
+    return status == HTTP_STATUS_CONTINUE ? status : Refuse(client, status);
+}
+
+void OnEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event, void* app)
+{
+    if (!job) return;
+    // PAPPL holds the job's lock here: setting its data takes none.
+    if (event == PAPPL_EVENT_JOB_CREATED) {
+        papplJobSetData(job, reinterpret_cast<void*>(tPending.id));
+        tPending.id = 0;
+    } else if (event == PAPPL_EVENT_JOB_COMPLETED) {
+        // The table's own short lock, never held while PAPPL is called.
+        static_cast<App*>(app)->secrets.Drop(reinterpret_cast<uintptr_t>(papplJobGetData(job)));
+    }
+}
+
+JobSecrets TakeSecrets(App& app, pappl_job_t* job)
+{
+    return app.secrets.Take(reinterpret_cast<uintptr_t>(papplJobGetData(job)));
+}

@@ -1,0 +1,247 @@
+// pralix-printer-app: an IPP Everywhere printer for each print server, so
+// that any driverless client prints to it. A host of the hook library: the
+// library validates each job with the print server and inserts the ticket
+// while the job streams to the server's raw print port. PAPPL's main loop
+// gives the usual subcommands; the server is set up here.
+#include "app.h"
+
+#include "english/resource.h"
+
+#include <standin.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const char NAME[] = "pralix-printer-app";
+const int DEFAULT_PORT = 8631;
+// Never used for PAM (the callback decides), but set: PAPPL advertises
+// Basic authentication only with a service name.
+const char AUTH_SERVICE[] = "pralix-printer-app";
+
+const char USAGE[] =
+    "usage: pralix-printer-app SUBCOMMAND [OPTIONS] [FILES]\n"
+    "       pralix-printer-app --help | --version\n"
+    "Subcommands (PAPPL's): server, add, modify, delete, printers, default, jobs, cancel, pause, resume,\n"
+    "status, options, submit, drivers, shutdown.\n"
+    "  server [-o NAME=VALUE]...   runs the printer application in the foreground:\n"
+    "      listen-hostname=ADDRESS (every address), server-port=PORT (8631), server-hostname=NAME,\n"
+    "      state-directory=DIR (/var/lib/pralix-printer-app as root, else ~/.config/pralix-printer-app),\n"
+    "      spool-directory=DIR (/var/spool/pralix-printer-app as root, else STATE/spool),\n"
+    "      log-file=FILE|-|syslog (STATE/pralix-printer-app.log), log-level=fatal|error|warn|info (info),\n"
+    "      auth-service=NAME (pralix-printer-app; only advertised: the print server decides who prints)\n"
+    "  add -d NAME -v pralix://HOST[:PORT] -m pralix [-o OPTION=VALUE]...   a printer for a print server\n"
+    "  modify -d NAME -o pralix-OPTION=VALUE|pralix-options='NAME=VALUE ...'   the printer's defaults\n"
+    "Clients print to ipps://HOST:8631/ipp/print/NAME with their user ID and password (HTTP Basic),\n"
+    "job-account-id (the account number) and job-password (the secure-print PIN).\n";
+
+void Usage(void*) { fputs(USAGE, stdout); }
+
+pappl_pr_driver_t DRIVERS[] = {{"pralix", "Pralix print server (secure access)", nullptr, nullptr}};
+
+// The server's settings from its -o options.
+struct Settings {
+    std::string stateDir, spoolDir, logFile, listen, hostname, authService = AUTH_SERVICE;
+    pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
+    int port = DEFAULT_PORT;
+    bool listens = true;
+};
+
+std::string DefaultStateDir()
+{
+    if (getuid() == 0) return std::string("/var/lib/") + NAME;
+    const char* config = getenv("XDG_CONFIG_HOME");
+    const char* home = getenv("HOME");
+    if (config && *config) return std::string(config) + "/" + NAME;
+    return std::string(home && *home ? home : "/tmp") + "/.config/" + NAME;
+}
+
+bool ParseLevel(const char* value, Settings* s, std::string* problem)
+{
+    const struct {
+        const char* name;
+        pappl_loglevel_t level;
+    } levels[] = {{"fatal", PAPPL_LOGLEVEL_FATAL},
+                  {"error", PAPPL_LOGLEVEL_ERROR},
+                  {"warn", PAPPL_LOGLEVEL_WARN},
+                  {"info", PAPPL_LOGLEVEL_INFO}};
+    for (const auto& l : levels) {
+        if (strcmp(value, l.name) != 0) continue;
+        s->level = l.level;
+        return true;
+    }
+    *problem = strcmp(value, "debug") == 0
+                   ? "log-level=debug is not offered: PAPPL would log every request's attributes, the secure-print "
+                     "password among them"
+                   : std::string("log-level must be fatal, error, warn or info, not ") + value;
+    return false;
+}
+
+bool ParsePort(const char* value, Settings* s, std::string* problem)
+{
+    char* end = nullptr;
+    long port = strtol(value, &end, 10);
+    s->port = static_cast<int>(port);
+    if (*value && !*end && port > 0 && port < 65536) return true;
+    *problem = std::string("server-port must be a port number, not ") + value;
+    return false;
+}
+
+bool ReadSettings(int n, cups_option_t* options, Settings* s, std::string* problem)
+{
+    const struct {
+        const char* name;
+        std::string Settings::*field;
+    } texts[] = {{"state-directory", &Settings::stateDir}, {"spool-directory", &Settings::spoolDir},
+                 {"log-file", &Settings::logFile},         {"listen-hostname", &Settings::listen},
+                 {"server-hostname", &Settings::hostname}, {"auth-service", &Settings::authService}};
+    for (const auto& t : texts)
+        if (const char* value = cupsGetOption(t.name, n, options)) s->*t.field = value;
+    s->listens = !cupsGetOption("private-server", n, options);
+    if (s->stateDir.empty()) s->stateDir = DefaultStateDir();
+    if (s->spoolDir.empty()) s->spoolDir = getuid() == 0 ? std::string("/var/spool/") + NAME : s->stateDir + "/spool";
+    if (s->logFile.empty()) s->logFile = s->stateDir + "/" + NAME + ".log";
+    const char* level = cupsGetOption("log-level", n, options);
+    const char* port = cupsGetOption("server-port", n, options);
+    return (!level || ParseLevel(level, s, problem)) && (!port || ParsePort(port, s, problem));
+}
+
+// A private directory (the state's, the spool's, the certificate's).
+bool MakeDirectory(const std::string& path, std::string* problem)
+{
+    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
+    *problem = "cannot create " + path + ": " + strerror(errno);
+    return false;
+}
+
+// The hook library and what every job shares: the registry in memory, the
+// dialogs answered per thread, the ports watched for cancelled jobs.
+bool LoadLibrary(App* app, std::string* problem)
+{
+    StandinUseMemoryRegistry();
+    SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
+    std::string tried;
+    app->lib = LoadHookLibrary(&tried);
+    if (!app->lib || !LoadSpoolerHooks(app->lib, &app->hooks)) {
+        *problem = "cannot load the hook library " + tried;
+        return false;
+    }
+    app->required = LibraryText(app->lib, IDS_REQUIRED);
+    InstallThreadUsers();
+    WatchPorts();
+    return true;
+}
+
+// Whether a program is in a directory of PATH.
+bool OnPath(const char* program)
+{
+    const char* path = getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+pappl_system_t* Fail(const std::string& problem)
+{
+    fprintf(stderr, "%s: %s\n", NAME, problem.c_str());
+    return nullptr;
+}
+
+// The server: PAPPL's system with our settings, TLS credentials in the
+// state directory, the filter, the identity callbacks and the saved state.
+pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
+{
+    App* app = static_cast<App*>(data);
+    Settings s;
+    std::string problem;
+    umask(077);
+    if (!ReadSettings(n, options, &s, &problem)) return Fail(problem);
+    std::string ssl = s.stateDir + "/ssl";
+    for (const std::string& dir : {s.stateDir, s.spoolDir, ssl})
+        if (!MakeDirectory(dir, &problem)) return Fail(problem);
+    if (!LoadLibrary(app, &problem)) return Fail(problem);
+    pappl_system_t* system =
+        papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE, NAME, s.port, "_print,_universal",
+                          s.spoolDir.c_str(), s.logFile.c_str(), s.level, s.authService.c_str(), false);
+    if (!system) return Fail("cannot create the printer application");
+    // PAPPL rotates a log by its size; standard error cannot be rotated.
+    if (s.logFile == "-") papplSystemSetMaxLogSize(system, 0);
+    if (!s.hostname.empty()) papplSystemSetHostName(system, s.hostname.c_str());
+    if (s.listens && !papplSystemAddListeners(system, s.listen.empty() ? nullptr : s.listen.c_str())) {
+        papplSystemDelete(system);
+        return Fail("cannot listen on " + (s.listen.empty() ? std::string("any address") : s.listen) + " port " +
+                    std::to_string(s.port));
+    }
+    char host[256];
+    cupsSetServerCredentials(ssl.c_str(), papplSystemGetHostName(system, host, sizeof host), 1);
+    papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, ReportSupplies, MakeDriver, app);
+    papplSystemSetAuthCallback(system, "Basic", Authorize, app);
+    papplSystemSetEventCallback(system, OnEvent, app);
+    if (OnPath("pdftops"))
+        papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PrintPdf, app);
+    else
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "pdftops (poppler-utils) is not installed: PDF documents are not taken");
+    for (const char* image : {"image/jpeg", "image/png"})
+        papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
+    app->stateFile = s.stateDir + "/" + NAME + ".state";
+    papplSystemLoadState(system, app->stateFile.c_str());
+    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
+                               const_cast<char*>(app->stateFile.c_str()));
+    return system;
+}
+
+int RunMainloop(int argc, char** argv, App* app)
+{
+    return papplMainloop(argc, argv, UMPD_VERSION, nullptr, 1, DRIVERS, nullptr, MakeDriver, nullptr, nullptr,
+                         MakeSystem, Usage, app);
+}
+
+// PAPPL 1.3's add sets none of the printer's own defaults: an add with -o
+// options is followed by a modify with them.
+int ModifyAfterAdd(int argc, char** argv, App* app)
+{
+    std::vector<char*> modify = {argv[0], const_cast<char*>("modify")};
+    bool any = false;
+    for (int i = 1; i + 1 < argc; i++) {
+        if (strcmp(argv[i], "-d") != 0 && strcmp(argv[i], "-o") != 0) continue;
+        any = any || strcmp(argv[i], "-o") == 0;
+        modify.push_back(argv[i]);
+        modify.push_back(argv[++i]);
+    }
+    modify.push_back(nullptr);
+    return any ? RunMainloop(static_cast<int>(modify.size()) - 1, modify.data(), app) : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("%s %s\n", NAME, UMPD_VERSION);
+        return 0;
+    }
+    for (int i = 1; i < argc; i++) {
+        if (strncmp(argv[i], "--", 2) != 0 || strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "--") == 0) continue;
+        fprintf(stderr, "%s: unknown option %s\n%s", NAME, argv[i], USAGE);
+        return 1;
+    }
+    AddDeviceScheme();
+    // As long as the process: PAPPL's threads may outlive main.
+    static App* app = new App;
+    int status = RunMainloop(argc, argv, app);
+    bool added = false;
+    for (int i = 1; i < argc; i++) added = added || strcmp(argv[i], "add") == 0;
+    return status == 0 && added ? ModifyAfterAdd(argc, argv, app) : status;
+}

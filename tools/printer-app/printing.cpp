@@ -1,0 +1,311 @@
+// A job's document to the print server: PostScript as it is, PDF made
+// PostScript by pdftops, each through the library's hooks (its job start
+// validates the job, its data hook inserts the ticket) to the print
+// server's raw print port over a connection of the job's own. A job given up
+// part-way ends its connection with a reset; a printer that stops taking
+// data is waited for. Raster documents are refused.
+#include "app.h"
+
+#include "job_record.h"
+
+#include <standin.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cerrno>
+#include <functional>
+#include <memory>
+
+extern char** environ;
+
+namespace {
+
+const size_t CHUNK = 1u << 20;
+const unsigned RETRY_FIRST_S = 5, RETRY_MOST_S = 30;
+
+// The job whose data this thread sends, for the port's observer.
+thread_local pappl_job_t* tJob = nullptr;
+
+struct Sending {
+    explicit Sending(pappl_job_t* job) { tJob = job; }
+    ~Sending() { tJob = nullptr; }
+};
+
+App& AppOf(pappl_job_t* job)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+    return *static_cast<App*>(data.extension);
+}
+
+// A job that did not print: aborted by the system, errors detected, the
+// reason in plain words for the client and the log.
+bool Abort(pappl_job_t* job, const std::string& why)
+{
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+    papplJobSetMessage(job, "%s", why.c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    return false;
+}
+
+// The standard attributes that set ticket lines, as PAPPL resolved them
+// with the printer's defaults, and the job's multiple-document-handling.
+int AddStandards(pappl_job_t* job, const pappl_pr_options_t* options, int n, cups_option_t** values)
+{
+    const struct {
+        pappl_sides_t sides;
+        const char* keyword;
+    } sides[] = {{PAPPL_SIDES_ONE_SIDED, "one-sided"},
+                 {PAPPL_SIDES_TWO_SIDED_LONG_EDGE, "two-sided-long-edge"},
+                 {PAPPL_SIDES_TWO_SIDED_SHORT_EDGE, "two-sided-short-edge"}};
+    for (const auto& s : sides)
+        if (options->sides == s.sides) n = cupsAddOption("sides", s.keyword, n, values);
+    if (options->print_color_mode == PAPPL_COLOR_MODE_COLOR) n = cupsAddOption("print-color-mode", "color", n, values);
+    if (options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME)
+        n = cupsAddOption("print-color-mode", "monochrome", n, values);
+    if (options->output_bin[0]) n = cupsAddOption("output-bin", options->output_bin, n, values);
+    ipp_attribute_t* handling = papplJobGetAttribute(job, "multiple-document-handling");
+    if (const char* value = ippGetString(handling, 0, nullptr))
+        n = cupsAddOption("multiple-document-handling", value, n, values);
+    return n;
+}
+
+// The job's texts: the owner is the validated user, else
+// job-accounting-user-id, else the requesting user.
+JobText TextOf(pappl_job_t* job, const Target& target, const JobSecrets& secrets)
+{
+    JobText text;
+    text.address = target.host;
+    const char* accounting = ippGetString(papplJobGetAttribute(job, "job-accounting-user-id"), 0, nullptr);
+    const char* user = papplJobGetUsername(job);
+    text.user = !secrets.credentials.user.empty() ? secrets.credentials.user
+                : accounting                       ? accounting
+                : user                             ? user
+                                                   : "";
+    text.title = papplJobGetName(job) ? papplJobGetName(job) : "";
+    const char* account = ippGetString(papplJobGetAttribute(job, "job-account-id"), 0, nullptr);
+    text.account = account ? account : "";
+    text.securePassword = secrets.pin;
+    return text;
+}
+
+// The job's record: the ticket's defaults, the printer's, the job's own
+// values, the standard attributes, the job's texts.
+void JobRecord(pappl_job_t* job, const pappl_pr_options_t* options, const JobText& text, _OEM_PRIVDEVMODE* record)
+{
+    cups_option_t *defaults = nullptr, *values = nullptr;
+    int numDefaults = PrinterDefaults(papplJobGetPrinter(job), &defaults);
+    int numValues = AddStandards(job, options, JobValues(job, &values), &values);
+    std::vector<std::string> warnings;
+    BuildJobRecord(record, numDefaults, defaults, numValues, values, text, &warnings);
+    for (const std::string& w : warnings) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", w.c_str());
+    cupsFreeOptions(numDefaults, defaults);
+    cupsFreeOptions(numValues, values);
+}
+
+// Waits before the next try at a print server that does not answer; false
+// when the job was cancelled meanwhile.
+bool WaitToRetry(pappl_job_t* job, unsigned* delay)
+{
+    papplJobSetMessage(job, "The print server is not answering; will retry in %u seconds", *delay);
+    for (unsigned left = *delay; left > 0 && !papplJobIsCanceled(job); left--) sleep(1);
+    *delay = std::min(*delay * 2, RETRY_MOST_S);
+    return !papplJobIsCanceled(job);
+}
+
+// Ends the job given up: the printer discards what it got.
+bool GiveUp(pappl_job_t* job, HookJob* hook, const char* why)
+{
+    hook->GiveUp();
+    return papplJobIsCanceled(job) ? false : Abort(job, why);
+}
+
+// The rest of the document after its header, as it is read; `finished`
+// says at its end whether the document is whole ("" when it is).
+bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target,
+              const std::function<std::string()>& finished)
+{
+    std::unique_ptr<char[]> buf(new char[CHUNK]);
+    bool unreached = false;
+    for (;;) {
+        if (papplJobIsCanceled(job)) return GiveUp(job, hook, "");
+        ssize_t n = read(in, buf.get(), CHUNK);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return GiveUp(job, hook, "Reading the document failed");
+        if (n == 0) break;
+        if (!hook->Write(buf.get(), static_cast<size_t>(n), &unreached))
+            return GiveUp(job, hook, "The connection to the print server's raw print port was lost");
+    }
+    std::string broken = finished ? finished() : "";
+    if (!broken.empty()) return GiveUp(job, hook, broken.c_str());
+    if (!hook->End()) return Abort(job, "The print server's raw print port did not take the whole job");
+    papplJobSetMessage(job, "Printed to the print server %s", target.host.c_str());
+    return true;
+}
+
+// Why a job start refused the job, in plain words, with the administrator's
+// texts.
+std::string Explained(const StartResult& start, Refusal refusal, HMODULE lib)
+{
+    if (!start.started) return "Cannot set up the job on the spooler";
+    std::string why = RefusalText(refusal, start.seen, lib);
+    if (!start.seen.adminMessage.empty()) why += ". Administrator's message: " + start.seen.adminMessage;
+    if (!start.seen.adminEmail.empty()) why += ". Administrator's e-mail: " + start.seen.adminEmail;
+    return why;
+}
+
+// One document through the hooks: the job start (tried again while the
+// print server does not answer), its header, then the rest.
+bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished)
+{
+    App& app = AppOf(job);
+    JobSecrets secrets = TakeSecrets(app, job);
+    Target target;
+    std::string problem;
+    if (!TargetOf(papplJobGetPrinter(job), &target, &problem)) return Abort(job, problem);
+    JobText text = TextOf(job, target, secrets);
+    Credentials& credentials = secrets.credentials;
+    credentials.account = text.account;
+    std::vector<char> header;
+    bool place = false;
+    if (!ReadHeader(in, &header, &place)) return Abort(job, "Reading the document failed");
+    if (!place && NeedsTicket(text))
+        return Abort(job, std::string(NO_TICKET_PLACE) + ", so its secure-print password and account number cannot "
+                                                         "reach the print server");
+    Sending sending(job);
+    for (unsigned delay = RETRY_FIRST_S;;) {
+        _OEM_PRIVDEVMODE record;
+        JobRecord(job, options, text, &record);
+        HookJob hook(app.hooks, target.host, target.port);
+        // Never the job's name, which any user chooses: the library treats
+        // some document names specially.
+        StartResult start = StartJob(app, &hook, &record, credentials, "job " + std::to_string(papplJobGetID(job)));
+        Refusal refusal = start.accepted ? REFUSED_OTHER : ClassifyRefusal(start.seen, app.lib);
+        if (!start.accepted && (!start.started || refusal != REFUSED_UNREACHABLE))
+            return Abort(job, Explained(start, refusal, app.lib));
+        if (!start.accepted) {
+            if (!WaitToRetry(job, &delay)) return false;
+            continue;
+        }
+        std::string noPlace = std::string(NO_TICKET_PLACE) + ", so the print server cannot tell whose job it is";
+        if (!place && start.seen.identityGiven) return GiveUp(job, &hook, noPlace.c_str());
+        if (!place) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; it prints without one", NO_TICKET_PLACE);
+        bool unreached = false;
+        if (hook.Write(header.data(), header.size(), &unreached)) return SendRest(job, &hook, in, target, finished);
+        if (!unreached) return GiveUp(job, &hook, "The connection to the print server's raw print port was lost");
+        hook.GiveUp();
+        if (!WaitToRetry(job, &delay)) return false;
+    }
+}
+
+// The stand-in's port tells of a printer that takes no data; a cancelled
+// job is given up (its connection reset).
+BOOL WatchPort(void*, StandinPortEvent event, DWORD value)
+{
+    if (!tJob) return TRUE;
+    if (papplJobIsCanceled(tJob)) return FALSE;
+    unsigned seconds = static_cast<unsigned>(value / 1000);
+    if (event == STANDIN_PORT_WAITING)
+        papplJobSetMessage(tJob, "The printer is not taking data; waiting for it (%u s)", seconds);
+    if (event == STANDIN_PORT_RESUMED) papplJobSetMessage(tJob, "The printer is taking data again");
+    if (event == STANDIN_PORT_DRAIN_ERROR)
+        papplLogJob(tJob, PAPPL_LOGLEVEL_INFO, "The printer ended the connection after it had the whole job (%s)",
+                    strerror(static_cast<int>(value)));
+    return TRUE;
+}
+
+// Runs pdftops on the job's file, its PostScript on a pipe; -1 when it
+// cannot be started.
+pid_t StartPdftops(pappl_job_t* job, int* out)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    std::string file = papplJobGetFilename(job) ? papplJobGetFilename(job) : "";
+    std::string name = "pdftops", level = "-level3", toOutput = "-";
+    char* argv[] = {&name[0], &level[0], &file[0], &toOutput[0], nullptr};
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "pdftops", &actions, nullptr, argv, environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    *out = fds[0];
+    if (pid < 0) close(fds[0]);
+    return pid;
+}
+
+}  // namespace
+
+StartResult StartJob(const App& app, HookJob* job, _OEM_PRIVDEVMODE* record, const Credentials& credentials,
+                     const std::string& document)
+{
+    CredentialsUser user(credentials, app.required);
+    ThreadUser mine(&user);
+    job->Store(record);
+    explicit_bzero(record, sizeof *record);
+    StartResult result;
+    result.accepted = job->Start(document, &result.started);
+    result.seen = user.Take();
+    return result;
+}
+
+bool TargetOf(pappl_printer_t* printer, Target* target, std::string* problem)
+{
+    const char* uri = printer ? papplPrinterGetDeviceURI(printer) : nullptr;
+    return uri && ParseDeviceUri(uri, target, problem) == TARGET_OK;
+}
+
+bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
+{
+    const char* file = papplJobGetFilename(job);
+    int in = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
+    if (in < 0) return Abort(job, "Cannot read the job's document");
+    bool printed = Send(job, options, in, nullptr);
+    close(in);
+    return printed;
+}
+
+bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
+{
+    int in = -1;
+    pid_t pid = papplJobGetFilename(job) ? StartPdftops(job, &in) : -1;
+    if (pid < 0) return Abort(job, "Cannot run pdftops to make the PDF document PostScript");
+    int status = 0;
+    auto converted = [&]() -> std::string {
+        if (waitpid(pid, &status, 0) == pid) pid = -1;
+        bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return ok ? "" : "pdftops could not make the PDF document PostScript";
+    };
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
+    bool printed = Send(job, options, in, converted);
+    papplJobDeletePrintOptions(options);
+    if (printed) papplJobSetImpressionsCompleted(job, 1);
+    close(in);
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    return printed;
+}
+
+bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    TakeSecrets(AppOf(job), job);
+    return Abort(job, "Raster and image documents (PWG raster, Apple raster, JPEG, PNG) are not printed yet: "
+                      "send PostScript or PDF");
+}
+
+bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*) { return RefuseRaster(job, nullptr, nullptr); }
+
+bool RasterPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return false; }
+
+bool RasterLine(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) { return false; }
+
+void WatchPorts() { StandinSetPortWait(0, WatchPort, nullptr); }
