@@ -17,8 +17,13 @@ file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   COMMAND gzip -9n -f -k ${CMAKE_BINARY_DIR}/packaging/changelog
   DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog)
-add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz
+  COMMAND gzip -9n -c ${deb}/pralix-printer-app.8 >${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz
+  DEPENDS ${deb}/pralix-printer-app.8)
+add_custom_target(debian_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION share/doc/pralix)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz DESTINATION share/man/man8)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pralix)
