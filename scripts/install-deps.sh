@@ -10,9 +10,10 @@ linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64
   zlib1g-dev ghostscript pkg-config libpappl-dev)
 # A real CUPS for the backend's and the printer application's tests: cupsd, its clients and conformance files,
 # filters for PDF jobs; pdftops for the printer application's PDF jobs; ip for its test's network namespace.
-# The Debian package's test: cpack's dependency list (dpkg-shlibdeps) and lintian.
+# The Debian package's test: cpack's dependency list (dpkg-shlibdeps) and lintian. The release page's test: a browser
+# driven headless.
 cups_pkgs=(cups-client cups-daemon cups-ipp-utils cups-core-drivers cups-filters ghostscript poppler-utils iproute2
-  dpkg-dev lintian)
+  dpkg-dev lintian chromium chromium-driver python3-selenium curl)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64)
 picture_pkgs=(xvfb imagemagick x11-utils)
 fuzz_pkgs=(clang libclang-rt-14-dev)

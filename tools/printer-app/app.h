@@ -9,15 +9,32 @@
 
 #include <pappl/pappl.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+
+// Where a job stands that waits, held, for someone to sign in for it.
+enum class Hold {
+    NONE,      // not held by the application
+    DECIDING,  // from this machine's socket: held until the print server's policy is known
+    ASKING,    // its print server is being asked
+    RELEASE,   // no identity is required: to be released
+    IDENTITY,  // waits for its owner on the printer's "Held jobs" page
+};
 
 // What a job prints with beyond its attributes; wiped when it goes.
 struct JobSecrets {
     Credentials credentials;  // the validated identity, else empty
     std::string pin;          // job-password, the secure-print password
+    Hold hold = Hold::NONE;
+    time_t askAfter = 0;      // DECIDING: when the print server may be asked again
+    int failures = 0;         // identities the print server refused on the "Held jobs" page
+    bool told = false;        // the job's message says how to release it
     JobSecrets() = default;
     JobSecrets(JobSecrets&&) = default;
     JobSecrets& operator=(JobSecrets&&) = default;
@@ -35,6 +52,9 @@ public:
     uintptr_t Put(JobSecrets secrets);
     JobSecrets Take(uintptr_t id);  // empty when none
     void Drop(uintptr_t id);
+    // Runs `change` on a job's secrets under the table's short lock (never
+    // across a network exchange); false when the job has none.
+    bool Change(uintptr_t id, const std::function<void(JobSecrets&)>& change);
 
 private:
     std::mutex lock_;
@@ -57,14 +77,31 @@ private:
     std::map<std::string, std::pair<Policy, time_t>> known_;
 };
 
+// Held jobs whose print server's policy is to be asked, and the thread that
+// asks, away from PAPPL's main loop and locks.
+class PolicyAsker {
+public:
+    void Ask(struct App* app, uintptr_t id, const std::string& uri);
+    void Run(struct App* app);  // the asking thread's loop
+
+private:
+    std::mutex lock_;
+    std::condition_variable more_;
+    std::deque<std::pair<uintptr_t, std::string>> queue_;
+    bool running_ = false;
+};
+
 // The running server's state, handed to PAPPL's callbacks as their data.
 struct App {
     HMODULE lib = nullptr;
     SpoolerHooks hooks = {};
     std::string required;   // the label the secure access dialog shows at a required field
     std::string stateFile;  // where PAPPL keeps printers and defaults
+    bool holdRemote = false;             // remote jobs without credentials are held, not answered 401
+    time_t heldFor = 4 * 60 * 60;        // a held job is cancelled after this many seconds
     SecretsTable secrets;
     PolicyCache policies;
+    PolicyAsker asker;
 };
 
 // How one job start through the library's hooks went.
@@ -80,6 +117,7 @@ StartResult StartJob(const App& app, HookJob* job, _OEM_PRIVDEVMODE* record, con
 
 // The print server a printer's device URI names; false with the problem.
 bool TargetOf(pappl_printer_t* printer, Target* target, std::string* problem);
+App& AppOf(pappl_printer_t* printer);
 
 // driver.cpp
 bool MakeDriver(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
@@ -96,6 +134,20 @@ int JobValues(pappl_job_t* job, cups_option_t** options);
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t groupId, void* app);
 void OnEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void* app);
 JobSecrets TakeSecrets(App& app, pappl_job_t* job);
+// The print server's policy, asked when not known from the last few
+// seconds; false with the refusal when it could not tell.
+bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal);
+// A job start for the print server alone, with these credentials and the
+// printer's defaults; given up before any data.
+StartResult StartAlone(const App& app, const Target& target, const Credentials& credentials);
+// The request's credentials fit the print server's fields.
+bool FitsServer(const Credentials& credentials);
+
+// held.cpp
+// A printer's "Held jobs" page and its link.
+void AddHeldPage(pappl_printer_t* printer, void* app);
+// Settles held jobs once a second: releases, messages, cancels after the hold time.
+bool WatchHeldJobs(pappl_system_t* system, void* app);
 
 // printing.cpp
 bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

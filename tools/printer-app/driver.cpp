@@ -248,6 +248,13 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
     return true;
 }
 
+App& AppOf(pappl_printer_t* printer)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    return *static_cast<App*>(data.extension);
+}
+
 void ReportSupplies(pappl_printer_t* printer, void*)
 {
     pappl_supply_t supply = {PAPPL_SUPPLY_COLOR_NO_COLOR, "Supplies at the print server", false, -1,

@@ -70,35 +70,6 @@ http_status_t StatusOf(Refusal refusal)
     return HTTP_STATUS_FORBIDDEN;
 }
 
-// A job start for the print server alone: the defaults, no job options.
-StartResult StartAlone(const App& app, const Target& target, const Credentials& credentials)
-{
-    HookJob job(app.hooks, target.host, target.port);
-    _OEM_PRIVDEVMODE record;
-    std::vector<std::string> warnings;
-    JobText text;
-    text.address = target.host;
-    BuildJobRecord(&record, 0, nullptr, 0, nullptr, text, &warnings);
-    StartResult result = StartJob(app, &job, &record, credentials, "validation");
-    if (result.accepted) job.GiveUp();
-    return result;
-}
-
-// The print server's policy, asked when not known from the last few
-// seconds; false with the refusal when it could not tell.
-bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal)
-{
-    if (app.policies.Find(target.host, policy)) return true;
-    StartResult probe = StartAlone(app, target, Credentials());
-    if (!probe.accepted && !probe.seen.identityMissing && !probe.seen.accountMissing) {
-        *refusal = ClassifyRefusal(probe.seen, app.lib);
-        return false;
-    }
-    *policy = Policy{probe.seen.identityMissing, probe.seen.accountMissing};
-    app.policies.Keep(target.host, *policy);
-    return true;
-}
-
 // The user ID and password of the request's Basic authorization, if any.
 void ReadBasic(pappl_client_t* client, Credentials* credentials)
 {
@@ -138,6 +109,23 @@ bool ReadRequest(pappl_client_t* client, ipp_t* request, JobSecrets* secrets, ht
            (!encryption || strcmp(encryption, "none") == 0);
 }
 
+// Whether a job can wait, held, for its owner to sign in: PAPPL prints PWG
+// and Apple raster while they arrive, so those cannot.
+bool CanHold(ipp_t* request)
+{
+    const char* format = ippGetString(ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE), 0, nullptr);
+    return !format || (strcmp(format, "image/pwg-raster") != 0 && strcmp(format, "image/urf") != 0);
+}
+
+// The request asks for its job to be held until released (the client's own
+// hold, if any, replaced).
+void HoldIndefinitely(ipp_t* request)
+{
+    for (const char* name : {"job-hold-until", "job-hold-until-time"})
+        if (ipp_attribute_t* given = ippFindAttribute(request, name, IPP_TAG_ZERO)) ippDeleteAttribute(request, given);
+    ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "indefinite");
+}
+
 // PAPPL 1.3.1 answers a refused request a second time when its document
 // is still unread, which clients take for a broken reply: it is read away
 // first (each read waits as long as the connection's timeout).
@@ -168,9 +156,12 @@ http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
         Wipe(&c.user);
         Wipe(&c.password);
     }
-    if (policy.identity && c.user.empty() && c.password.empty()) return HTTP_STATUS_UNAUTHORIZED;
-    if (policy.account && c.account.empty()) return HTTP_STATUS_FORBIDDEN;
-    if (policy.identity || policy.account) {
+    // A client that never answers 401 (Windows' IPP class driver) has its
+    // job held for the "Held jobs" page where the administrator chose so.
+    bool hold = policy.identity && c.user.empty() && c.password.empty();
+    if (hold && (!app.holdRemote || !CanHold(request))) return HTTP_STATUS_UNAUTHORIZED;
+    if (policy.account && c.account.empty() && !hold) return HTTP_STATUS_FORBIDDEN;
+    if (!hold && (policy.identity || policy.account)) {
         StartResult run = StartAlone(app, target, c);
         if (!run.accepted) {
             std::string why = RefusalText(ClassifyRefusal(run.seen, app.lib), run.seen, app.lib);
@@ -178,8 +169,10 @@ http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
             return StatusOf(ClassifyRefusal(run.seen, app.lib));
         }
     }
-    if (policy.identity) papplClientSetUsername(client, c.user.c_str());
+    if (policy.identity && !hold) papplClientSetUsername(client, c.user.c_str());
     if (ippGetOperation(request) != IPP_OP_VALIDATE_JOB) {
+        if (hold) HoldIndefinitely(request);
+        secrets.hold = hold ? Hold::IDENTITY : Hold::NONE;
         tPending.app = &app;
         tPending.id = app.secrets.Put(std::move(secrets));
     }
@@ -187,6 +180,38 @@ http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
 }
 
 }  // namespace
+
+StartResult StartAlone(const App& app, const Target& target, const Credentials& credentials)
+{
+    HookJob job(app.hooks, target.host, target.port);
+    _OEM_PRIVDEVMODE record;
+    std::vector<std::string> warnings;
+    JobText text;
+    text.address = target.host;
+    BuildJobRecord(&record, 0, nullptr, 0, nullptr, text, &warnings);
+    StartResult result = StartJob(app, &job, &record, credentials, "validation");
+    if (result.accepted) job.GiveUp();
+    return result;
+}
+
+bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal)
+{
+    if (app.policies.Find(target.host, policy)) return true;
+    StartResult probe = StartAlone(app, target, Credentials());
+    if (!probe.accepted && !probe.seen.identityMissing && !probe.seen.accountMissing) {
+        *refusal = ClassifyRefusal(probe.seen, app.lib);
+        return false;
+    }
+    *policy = Policy{probe.seen.identityMissing, probe.seen.accountMissing};
+    app.policies.Keep(target.host, *policy);
+    return true;
+}
+
+bool FitsServer(const Credentials& c)
+{
+    return Characters(c.user) <= USER_ID_MAX && Characters(c.password) <= PASSWORD_MAX &&
+           Characters(c.account) <= ACCOUNT_MAX;
+}
 
 uintptr_t SecretsTable::Put(JobSecrets secrets)
 {
@@ -211,6 +236,15 @@ void SecretsTable::Drop(uintptr_t id)
 {
     std::lock_guard<std::mutex> hold(lock_);
     held_.erase(id);
+}
+
+bool SecretsTable::Change(uintptr_t id, const std::function<void(JobSecrets&)>& change)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = held_.find(id);
+    if (found == held_.end()) return false;
+    change(found->second);
+    return true;
 }
 
 bool PolicyCache::Find(const std::string& server, Policy* policy)
@@ -243,6 +277,13 @@ void OnEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t 
     if (!job) return;
     // PAPPL holds the job's lock here: setting its data takes none.
     if (event == PAPPL_EVENT_JOB_CREATED) {
+        // A job from this machine's socket, which PAPPL serves without the
+        // callback: held by the submit subcommand until the policy is known.
+        if (!tPending.id) {
+            JobSecrets local;
+            local.hold = Hold::DECIDING;
+            tPending.id = static_cast<App*>(app)->secrets.Put(std::move(local));
+        }
         papplJobSetData(job, reinterpret_cast<void*>(tPending.id));
         tPending.id = 0;
     } else if (event == PAPPL_EVENT_JOB_COMPLETED) {

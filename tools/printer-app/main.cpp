@@ -36,9 +36,14 @@ const char USAGE[] =
     "      state-directory=DIR (/var/lib/pralix-printer-app as root, else ~/.config/pralix-printer-app),\n"
     "      spool-directory=DIR (/var/spool/pralix-printer-app as root, else STATE/spool),\n"
     "      log-file=FILE|-|syslog (STATE/pralix-printer-app.log), log-level=fatal|error|warn|info (info),\n"
-    "      auth-service=NAME (pralix-printer-app; only advertised: the print server decides who prints)\n"
+    "      auth-service=NAME (pralix-printer-app; only advertised: the print server decides who prints),\n"
+    "      hold-without-credentials=local|all (local: jobs from this machine wait on the printer's Held jobs\n"
+    "        page for someone to sign in, remote clients without credentials are answered 401; all: theirs\n"
+    "        wait too, for clients that never answer 401), held-job-timeout=N[s|m|h] (4h: then cancelled)\n"
     "  add -d NAME -v pralix://HOST[:PORT] -m pralix [-o OPTION=VALUE]...   a printer for a print server\n"
     "  modify -d NAME -o pralix-OPTION=VALUE|pralix-options='NAME=VALUE ...'   the printer's defaults\n"
+    "  submit -d NAME FILE   a job from this machine: held until the print server's policy is known, and\n"
+    "      until someone signs in on the Held jobs page if it requires identity\n"
     "Clients print to ipps://HOST:8631/ipp/print/NAME with their user ID and password (HTTP Basic),\n"
     "job-account-id (the account number) and job-password (the secure-print PIN).\n";
 
@@ -51,7 +56,8 @@ struct Settings {
     std::string stateDir, spoolDir, logFile, listen, hostname, authService = AUTH_SERVICE;
     pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
     int port = DEFAULT_PORT;
-    bool listens = true;
+    bool listens = true, holdRemote = false;
+    time_t heldFor = 4 * 60 * 60;
 };
 
 std::string DefaultStateDir()
@@ -94,6 +100,29 @@ bool ParsePort(const char* value, Settings* s, std::string* problem)
     return false;
 }
 
+bool ParseHold(const char* value, Settings* s, std::string* problem)
+{
+    s->holdRemote = strcmp(value, "all") == 0;
+    if (s->holdRemote || strcmp(value, "local") == 0) return true;
+    *problem = std::string("hold-without-credentials must be local or all, not ") + value;
+    return false;
+}
+
+// N seconds, Nm minutes or Nh hours.
+bool ParseHeldFor(const char* value, Settings* s, std::string* problem)
+{
+    char* end = nullptr;
+    long n = strtol(value, &end, 10);
+    const long units[] = {1, 60, 3600};
+    const char* unit = strchr("smh", *end);
+    if (*value && n > 0 && n <= 7 * 24 * 3600 && (!*end || (*end && unit && !end[1]))) {
+        s->heldFor = static_cast<time_t>(n * (*end ? units[unit - "smh"] : 1));
+        return true;
+    }
+    *problem = std::string("held-job-timeout must be a number of seconds, minutes (m) or hours (h), not ") + value;
+    return false;
+}
+
 bool ReadSettings(int n, cups_option_t* options, Settings* s, std::string* problem)
 {
     const struct {
@@ -110,7 +139,10 @@ bool ReadSettings(int n, cups_option_t* options, Settings* s, std::string* probl
     if (s->logFile.empty()) s->logFile = s->stateDir + "/" + NAME + ".log";
     const char* level = cupsGetOption("log-level", n, options);
     const char* port = cupsGetOption("server-port", n, options);
-    return (!level || ParseLevel(level, s, problem)) && (!port || ParsePort(port, s, problem));
+    const char* hold = cupsGetOption("hold-without-credentials", n, options);
+    const char* heldFor = cupsGetOption("held-job-timeout", n, options);
+    return (!level || ParseLevel(level, s, problem)) && (!port || ParsePort(port, s, problem)) &&
+           (!hold || ParseHold(hold, s, problem)) && (!heldFor || ParseHeldFor(heldFor, s, problem));
 }
 
 // A private directory (the state's, the spool's, the certificate's).
@@ -153,6 +185,13 @@ bool OnPath(const char* program)
     return false;
 }
 
+// A new or restored printer: its supply and its "Held jobs" page.
+void SetUpPrinter(pappl_printer_t* printer, void* app)
+{
+    ReportSupplies(printer, app);
+    AddHeldPage(printer, app);
+}
+
 pappl_system_t* Fail(const std::string& problem)
 {
     fprintf(stderr, "%s: %s\n", NAME, problem.c_str());
@@ -179,6 +218,8 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     // PAPPL rotates a log by its size; standard error cannot be rotated.
     if (s.logFile == "-") papplSystemSetMaxLogSize(system, 0);
     if (!s.hostname.empty()) papplSystemSetHostName(system, s.hostname.c_str());
+    // PAPPL 1.3.1's printer pages end with the footer, and crash the server without one.
+    papplSystemSetFooterHTML(system, "pralix-printer-app " UMPD_VERSION);
     if (s.listens && !papplSystemAddListeners(system, s.listen.empty() ? nullptr : s.listen.c_str())) {
         papplSystemDelete(system);
         return Fail("cannot listen on " + (s.listen.empty() ? std::string("any address") : s.listen) + " port " +
@@ -186,7 +227,10 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     }
     char host[256];
     cupsSetServerCredentials(ssl.c_str(), papplSystemGetHostName(system, host, sizeof host), 1);
-    papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, ReportSupplies, MakeDriver, app);
+    app->holdRemote = s.holdRemote;
+    app->heldFor = s.heldFor;
+    papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, SetUpPrinter, MakeDriver, app);
+    papplSystemAddTimerCallback(system, 0, 1, WatchHeldJobs, app);
     papplSystemSetAuthCallback(system, "Basic", Authorize, app);
     papplSystemSetEventCallback(system, OnEvent, app);
     if (OnPath("pdftops"))
@@ -224,6 +268,28 @@ int ModifyAfterAdd(int argc, char** argv, App* app)
     return any ? RunMainloop(static_cast<int>(modify.size()) - 1, modify.data(), app) : 0;
 }
 
+// A job from this machine comes over PAPPL's socket, which asks no
+// credentials: it is submitted held, and the server releases it once it
+// knows the print server requires nobody to sign in.
+bool HoldSubmitted(int* argc, char*** argv, std::vector<char*>* held)
+{
+    if (*argc < 2 || strcmp((*argv)[1], "submit") != 0) return true;
+    for (int i = 2; i + 1 < *argc; i++)
+        if (strcmp((*argv)[i], "-o") == 0 && strncmp((*argv)[i + 1], "job-hold-until", 14) == 0) {
+            fprintf(stderr, "%s: job-hold-until is not offered: a submitted job is held until the print server's "
+                            "policy is known\n", NAME);
+            return false;
+        }
+    held->assign(*argv, *argv + 2);
+    held->push_back(const_cast<char*>("-o"));
+    held->push_back(const_cast<char*>("job-hold-until=indefinite"));
+    held->insert(held->end(), *argv + 2, *argv + *argc);
+    held->push_back(nullptr);
+    *argc = static_cast<int>(held->size()) - 1;
+    *argv = held->data();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -237,6 +303,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "%s: unknown option %s\n%s", NAME, argv[i], USAGE);
         return 1;
     }
+    std::vector<char*> held;
+    if (!HoldSubmitted(&argc, &argv, &held)) return 1;
     AddDeviceScheme();
     // As long as the process: PAPPL's threads may outlive main.
     static App* app = new App;

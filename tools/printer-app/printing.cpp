@@ -89,8 +89,10 @@ JobText TextOf(pappl_job_t* job, const Target& target, const JobSecrets& secrets
                 : user                             ? user
                                                    : "";
     text.title = papplJobGetName(job) ? papplJobGetName(job) : "";
+    // The account number validated with the job (the request's, or the one
+    // given when it was released), else the job's own.
     const char* account = ippGetString(papplJobGetAttribute(job, "job-account-id"), 0, nullptr);
-    text.account = account ? account : "";
+    text.account = !secrets.credentials.account.empty() ? secrets.credentials.account : account ? account : "";
     text.securePassword = secrets.pin;
     return text;
 }
