@@ -104,8 +104,11 @@ gs -q -sDEVICE=pwgraster -r75 -o "$work/sample.pwg" "$sample" >/dev/null 2>&1
   echo "## a raster document"
   submit open "$work/sample.pwg" -d filetype=image/pwg-raster
   finished open 2
-  echo "## a job from this machine's socket, where identity is required"
+  echo "## a job from this machine's socket, where identity is required: held for the Held jobs page, then cancelled"
   app submit -d id "$sample"
+  until_ok 200 eval 'state id 5 | grep -q "Held until"'
+  state id 5
+  app cancel -d id -j 5
   finished id 5
   echo "## a restart keeps printers and defaults (modify -o)"
   app modify -d open -o pralix-seps=quark
