@@ -150,13 +150,25 @@ void AddHeldPage(pappl_printer_t* printer, void* app);
 bool WatchHeldJobs(pappl_system_t* system, void* app);
 
 // printing.cpp
+App& AppOf(pappl_job_t* job);
+// Ends a job that did not print: aborted, the reason in plain words; false.
+bool Abort(pappl_job_t* job, const std::string& why);
+// One document's PostScript, read from `in`, through the hooks: the job
+// start (tried again while the print server does not answer), its header,
+// then the rest; `finished` says at its end whether the document is whole
+// ("" when it is). False when it did not print (the job's message says why).
+bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished);
 bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void* app);
-bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
-// JPEG and PNG, which PAPPL would make raster: refused the same way.
+// JPEG and PNG, which PAPPL would make raster: refused.
 bool RefuseImage(pappl_job_t* job, pappl_device_t* device, void* app);
-bool RasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
-bool RasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned y,
-                const unsigned char* line);
 // Watches the sends of every job: a cancelled job is given up.
 void WatchPorts();
+
+// raster.cpp: PAPPL's raster callbacks, the job's pages as PostScript to Send.
+bool RasterStart(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
+bool RasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned y,
+                const unsigned char* line);
+bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
+bool RasterEnd(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

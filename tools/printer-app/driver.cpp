@@ -216,10 +216,10 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
     }
     data->extension = app;
     data->printfile_cb = PrintPostScript;
-    data->rstartjob_cb = RefuseRaster;
-    data->rendjob_cb = RefuseRaster;
-    data->rstartpage_cb = RasterPage;
-    data->rendpage_cb = RasterPage;
+    data->rstartjob_cb = RasterStart;
+    data->rendjob_cb = RasterEnd;
+    data->rstartpage_cb = RasterStartPage;
+    data->rendpage_cb = RasterEndPage;
     data->rwriteline_cb = RasterLine;
     data->identify_cb = Identify;
     data->identify_supported = data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
@@ -231,7 +231,8 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
     data->ppm = data->ppm_color = 10;
     data->color_supported = PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_COLOR;
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
+    // The raster the converter prints as it comes (no black_8: its 0 is white).
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
     data->num_resolution = 1;
     data->x_resolution[0] = data->y_resolution[0] = data->x_default = data->y_default = 600;
     data->duplex = PAPPL_DUPLEX_NORMAL;

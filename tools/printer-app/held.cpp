@@ -131,14 +131,6 @@ std::string Field(int n, cups_option_t* form, const char* name)
     return value ? value : "";
 }
 
-// The form's values overwritten before they are freed: two are passwords.
-void WipeForm(int n, cups_option_t* form)
-{
-    for (int i = 0; i < n; i++)
-        if (form[i].value) explicit_bzero(form[i].value, strlen(form[i].value));
-    cupsFreeOptions(n, form);
-}
-
 // What a release form asks for.
 struct Release {
     int job = 0;
@@ -201,13 +193,15 @@ std::string ReleaseJob(App& app, pappl_printer_t* printer, const Release& r)
 std::string Post(App& app, pappl_client_t* client, pappl_printer_t* printer)
 {
     cups_option_t* form = nullptr;
+    // libcups keeps option values in a string pool shared by the process:
+    // they are copied out and freed, never overwritten in place.
     int n = papplClientGetForm(client, &form);
     bool valid = papplClientIsValidForm(client, n, form);
     Release r;
     r.job = atoi(Field(n, form, "job-id").c_str());
     r.credentials = Credentials{Field(n, form, "user"), Field(n, form, "password"), Field(n, form, "account")};
     r.pin = Field(n, form, "pin");
-    WipeForm(n, form);
+    cupsFreeOptions(n, form);
     if (!valid) return "This form has expired: the page is shown again, fill it in once more.";
     return ReleaseJob(app, printer, r);
 }
@@ -268,7 +262,7 @@ bool HeldPage(pappl_client_t* client, void* data)
     if (!papplClientIsEncrypted(client) && !httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client)))) {
         cups_option_t* form = nullptr;
         int n = post ? papplClientGetForm(client, &form) : 0;
-        WipeForm(n, form);
+        cupsFreeOptions(n, form);
         return papplClientRespond(client, HTTP_STATUS_UPGRADE_REQUIRED, nullptr, nullptr, 0, 0);
     }
     std::string notice = post ? Post(app, client, printer) : "";

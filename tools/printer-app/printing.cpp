@@ -3,7 +3,7 @@
 // validates the job, its data hook inserts the ticket) to the print
 // server's raw print port over a connection of the job's own. A job given up
 // part-way ends its connection with a reset; a printer that stops taking
-// data is waited for. Raster documents are refused.
+// data is waited for. Raster documents come as PostScript from raster.cpp.
 #include "app.h"
 
 #include "job_record.h"
@@ -37,6 +37,8 @@ struct Sending {
     ~Sending() { tJob = nullptr; }
 };
 
+}  // namespace
+
 App& AppOf(pappl_job_t* job)
 {
     pappl_pr_driver_data_t data;
@@ -53,6 +55,8 @@ bool Abort(pappl_job_t* job, const std::string& why)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
     return false;
 }
+
+namespace {
 
 // The standard attributes that set ticket lines, as PAPPL resolved them
 // with the printer's defaults, and the job's multiple-document-handling.
@@ -162,8 +166,8 @@ std::string Explained(const StartResult& start, Refusal refusal, HMODULE lib)
     return why;
 }
 
-// One document through the hooks: the job start (tried again while the
-// print server does not answer), its header, then the rest.
+}  // namespace
+
 bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished)
 {
     App& app = AppOf(job);
@@ -205,6 +209,8 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
         if (!WaitToRetry(job, &delay)) return false;
     }
 }
+
+namespace {
 
 // The stand-in's port tells of a printer that takes no data; a cancelled
 // job is given up (its connection reset).
@@ -297,17 +303,10 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
     return printed;
 }
 
-bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*)
 {
     TakeSecrets(AppOf(job), job);
-    return Abort(job, "Raster and image documents (PWG raster, Apple raster, JPEG, PNG) are not printed yet: "
-                      "send PostScript or PDF");
+    return Abort(job, "JPEG and PNG documents are not printed: send PostScript, PDF, PWG raster or Apple raster");
 }
-
-bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*) { return RefuseRaster(job, nullptr, nullptr); }
-
-bool RasterPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return false; }
-
-bool RasterLine(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) { return false; }
 
 void WatchPorts() { StandinSetPortWait(0, WatchPort, nullptr); }

@@ -1,7 +1,8 @@
 // umpd-printserver: the reference print server. Its secure-access service
 // answers the driver's framed requests (settings, validate-info), one request
 // per connection; its raw print port receives jobs and prints the options of
-// each job's ticket, passwords decoded. Linux, plain POSIX sockets.
+// each job's ticket, passwords decoded, and can keep each job's bytes in a
+// file. Linux, plain POSIX sockets.
 #include "printserver_frames.h"
 
 #include <arpa/inet.h>
@@ -31,6 +32,7 @@ const char USAGE[] =
     "                        [--admin-message TEXT] [--admin-email TEXT] [--log FILE] [--show-secrets]\n"
     "                        [--reply-code CODE] [--validate-reply-code CODE] [--close-without-reply]\n"
     "                        [--delay-ms N] [--segment-bytes N] [--raw-pause BYTES:SECONDS] [--raw-reset]\n"
+    "                        [--keep-jobs DIRECTORY]\n"
     "       umpd-printserver --help | --version\n";
 const char VERSION[] = "umpd-printserver " UMPD_VERSION "\n";
 
@@ -53,12 +55,14 @@ struct Config {
     size_t rawPauseAt = 0;        // the raw port stops reading a job after this many bytes...
     unsigned rawPauseSeconds = 0; // ...for this long
     bool rawReset = false;        // and ends every job with a reset
+    std::string keepJobs;         // where each raw job's bytes go, as job-N.prn (N from 1)
     const char* reply = nullptr;  // --help or --version: printed instead of serving
 };
 
 struct Server {
     Config config;
     FILE* log = nullptr;
+    unsigned jobs = 0;  // raw jobs received
 };
 
 void Log(Server& s, const std::string& line)
@@ -185,10 +189,21 @@ void ServeSecureAccess(Server& s, int fd, const std::string& peer)
     Log(s, peer + " " + what + "; answered " + reply.substr(0, 3));
 }
 
+// The file the next raw job is kept in, when jobs are kept; else null.
+FILE* KeptJob(Server& s)
+{
+    if (s.config.keepJobs.empty()) return nullptr;
+    std::string path = s.config.keepJobs + "/job-" + std::to_string(++s.jobs) + ".prn";
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) fprintf(stderr, "umpd-printserver: cannot write %s\n", path.c_str());
+    return f;
+}
+
 // Prints the options of the job's ticket, one per line, and how the job
 // ended when the client reset the connection.
 void ServeRawJob(Server& s, int fd, const std::string& peer)
 {
+    FILE* kept = KeptJob(s);
     std::string line;
     size_t total = 0, options = 0;
     unsigned char buf[65536];
@@ -198,6 +213,7 @@ void ServeRawJob(Server& s, int fd, const std::string& peer)
         size_t most = paused ? sizeof buf : std::min(sizeof buf, s.config.rawPauseAt - total);
         if ((n = recv(fd, buf, most, 0)) <= 0) break;
         total += static_cast<size_t>(n);
+        if (kept) fwrite(buf, 1, static_cast<size_t>(n), kept);
         if (!paused && total >= s.config.rawPauseAt) {
             paused = true;
             printf("raw job paused at %zu bytes for %u s\n", total, s.config.rawPauseSeconds);
@@ -221,6 +237,7 @@ void ServeRawJob(Server& s, int fd, const std::string& peer)
             line.clear();
         }
     }
+    if (kept) fclose(kept);
     if (s.config.rawReset) {
         linger hard = {1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -288,6 +305,7 @@ bool ParseArgs(int argc, char** argv, Config* c)
         else if (a == "--delay-ms" && value && ParseNumber(argv[++i], 0, 60000, &n)) c->delayMs = static_cast<unsigned>(n);
         else if (a == "--segment-bytes" && value && ParseNumber(argv[++i], 1, 1 << 20, &n)) c->segmentBytes = static_cast<size_t>(n);
         else if (a == "--raw-reset") c->rawReset = true;
+        else if (a == "--keep-jobs" && value) c->keepJobs = argv[++i];
         else if (a == "--raw-pause" && value) {
             std::string v = argv[++i];
             size_t colon = v.find(':');

@@ -1,0 +1,220 @@
+// PWG and Apple raster jobs as PostScript: PAPPL's raster callbacks feed
+// the rasterps converter, whose PostScript goes through one end of a socket
+// pair while a thread of the job's own sends the other end as any
+// PostScript document goes (Send: the hooks, the ticket, retries, reset on
+// giving up). Nothing of the job is kept beyond a line and the socket's
+// buffers. A conversion that did not end whole is given up, never printed.
+#include "app.h"
+
+#include "rasterps.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+const char NOT_WHOLE[] = "The raster document is malformed or ended before its end";
+
+// One raster job on its way, from the job's start to its end.
+struct RasterJob {
+    int out = -1;  // the converter's end of the pair, once sending
+    std::unique_ptr<pappl_pr_options_t> options;  // Send's own: PAPPL's change with each page
+    std::unique_ptr<rasterps::Converter> converter;
+    std::string refused;  // why the job cannot go on
+    bool sinkFailed = false;  // the sender stopped reading: its own message says why
+    std::thread sender;
+    bool sent = false;  // Send's result, read after the join
+    std::mutex lock;
+    std::string verdict = NOT_WHOLE;  // "" once the PostScript ended whole
+};
+
+std::mutex gLock;
+std::map<pappl_job_t*, std::unique_ptr<RasterJob>> gJobs;
+
+RasterJob* Find(pappl_job_t* job)
+{
+    std::lock_guard<std::mutex> hold(gLock);
+    auto it = gJobs.find(job);
+    return it == gJobs.end() ? nullptr : it->second.get();
+}
+
+std::unique_ptr<RasterJob> Take(pappl_job_t* job)
+{
+    std::lock_guard<std::mutex> hold(gLock);
+    auto it = gJobs.find(job);
+    if (it == gJobs.end()) return nullptr;
+    std::unique_ptr<RasterJob> taken = std::move(it->second);
+    gJobs.erase(it);
+    return taken;
+}
+
+// All of `data` into the socket; false once the sender stopped reading.
+bool SendAll(int fd, const char* data, size_t size)
+{
+    while (size) {
+        ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n, size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Ends the conversion with its verdict ("" when whole): the sender sees the
+// end of the document, is joined, and its result returned.
+bool Finish(std::unique_ptr<RasterJob> r, const std::string& verdict)
+{
+    {
+        std::lock_guard<std::mutex> hold(r->lock);
+        r->verdict = verdict;
+    }
+    close(r->out);
+    r->sender.join();
+    return r->sent;
+}
+
+// The sender's thread: the PostScript from `in` to the print server.
+void RunSender(pappl_job_t* job, RasterJob* r, int in)
+{
+    auto finished = [r]() {
+        std::lock_guard<std::mutex> hold(r->lock);
+        return r->verdict;
+    };
+    r->sent = Send(job, r->options.get(), in, finished);
+    close(in);
+}
+
+// The sender started on its end of a new socket pair; false when the job
+// cannot be set up.
+bool StartSender(pappl_job_t* job, RasterJob* r)
+{
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+    try {
+        r->sender = std::thread(RunSender, job, r, fds[0]);
+    } catch (const std::system_error&) {
+        close(fds[0]), close(fds[1]);
+        return false;
+    }
+    r->out = fds[1];
+    return true;
+}
+
+// Whether the page's header is PAPPL's own rather than the client's: PAPPL
+// keeps its own when the raster has fewer than 8 bits a colour, and its lines
+// then do not fit the header.
+bool HeaderIsPapplsOwn(pappl_job_t* job, const pappl_pr_options_t* options)
+{
+    pappl_pr_options_t* own = papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)), false);
+    bool same = own && memcmp(&own->header, &options->header, sizeof own->header) == 0;
+    papplJobDeletePrintOptions(own);
+    return same;
+}
+
+// The sender started and the PostScript's header written, at the first
+// page; false (with why) when they could not be.
+bool StartSending(pappl_job_t* job, RasterJob* r)
+{
+    RasterJob* raw = r;
+    r->converter = std::make_unique<rasterps::Converter>(
+        [raw](const char* data, size_t size) { return SendAll(raw->out, data, size) || !(raw->sinkFailed = true); });
+    if (!StartSender(job, r)) {
+        r->refused = "Cannot set up the raster job's conversion to PostScript";
+        return false;
+    }
+    const char* title = papplJobGetName(job);
+    if (r->converter->StartJob(title ? title : "")) return true;
+    r->refused = "Converting the raster document failed: " + r->converter->Error();
+    return false;
+}
+
+// Why the page cannot be converted; empty when it can.
+std::string PageRefusal(pappl_job_t* job, const pappl_pr_options_t* options)
+{
+    std::string why = rasterps::Unsupported(options->header);
+    if (HeaderIsPapplsOwn(job, options)) why = "raster of fewer than 8 bits a colour is not supported";
+    return why.empty() ? why : "The raster document cannot be printed: " + why;
+}
+
+// Whether a user cancelled the job (PAPPL counts an aborted job as cancelled too).
+bool CancelledByUser(pappl_job_t* job)
+{
+    return papplJobIsCanceled(job) && papplJobGetState(job) != IPP_JSTATE_ABORTED;
+}
+
+// The end of a job that sent nothing: its secrets wiped, why it did not print.
+bool EndUnsent(pappl_job_t* job, const RasterJob& r)
+{
+    TakeSecrets(AppOf(job), job);
+    if (CancelledByUser(job)) return false;
+    return Abort(job, !r.refused.empty() ? r.refused : "The raster document has no page that could be read");
+}
+
+// Why the PostScript must not print, when the document or its conversion is
+// the reason; empty when it may, or when the sender stopped first.
+std::string DocumentProblem(pappl_job_t* job, const RasterJob& r, bool ended)
+{
+    if (!r.refused.empty()) return r.refused;
+    if (r.sinkFailed) return "";
+    if (!ended) return "Converting the raster document failed: " + r.converter->Error();
+    return papplJobGetState(job) == IPP_JSTATE_ABORTED ? NOT_WHOLE : "";
+}
+
+}  // namespace
+
+bool RasterStart(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
+{
+    auto r = std::make_unique<RasterJob>();
+    r->options.reset(new pappl_pr_options_t(*options));
+    r->options->num_vendor = 0;
+    r->options->vendor = nullptr;
+    std::lock_guard<std::mutex> hold(gLock);
+    gJobs[job] = std::move(r);
+    return true;
+}
+
+bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned)
+{
+    RasterJob* r = Find(job);
+    if (!r || !r->refused.empty()) return false;
+    r->refused = PageRefusal(job, options);
+    if (!r->refused.empty()) return false;
+    if (!r->converter && !StartSending(job, r)) return false;
+    return r->converter->StartPage(options->header);
+}
+
+bool RasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned, const unsigned char* line)
+{
+    RasterJob* r = Find(job);
+    return r && r->converter && r->converter->WriteLine(line, options->header.cupsBytesPerLine);
+}
+
+bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
+{
+    RasterJob* r = Find(job);
+    return r && r->converter && r->converter->EndPage();
+}
+
+bool RasterEnd(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    std::unique_ptr<RasterJob> r = Take(job);
+    if (!r) return false;
+    if (r->out < 0) return EndUnsent(job, *r);
+    bool ended = r->converter->EndJob(), cancelled = CancelledByUser(job);
+    std::string problem = DocumentProblem(job, *r, ended);
+    std::string verdict = cancelled          ? "The job was cancelled"
+                          : !problem.empty() ? problem
+                          : !ended           ? "The PostScript could not be sent"
+                                             : "";
+    if (Finish(std::move(r), verdict)) return true;
+    if (!problem.empty() && !cancelled) Abort(job, problem);
+    return false;
+}
