@@ -3,16 +3,11 @@
 # namespace's loopback): one table of rows, CUPS's conformance files against printer_app_known_failures.txt, and a
 # private cupsd's driverless queue, as a golden transcript. Root only; skipped where no namespace can be made.
 set -u
-if [ -z "${PRINTER_APP_NAMESPACE:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "SKIPPED: the test's own network namespace needs root"; exit 77; }
-  unshare -n -m true 2>/dev/null || { echo "SKIPPED: no network namespace can be made here (unshare -n -m)"; exit 77; }
-  PRINTER_APP_NAMESPACE=1 exec unshare -n -m bash "$0" "$@"
-fi
+. "$(dirname "$0")/own_namespace.sh" 192.0.2.10 "$@"
 build=$1 sample=$2 golden=$4/printer_app.txt work=$5 net=127.0.0. here=$(cd "$(dirname "$0")" && pwd)
 # /etc/cups/ssl hidden too: a certificate written there (where it must not be) stays in the namespace.
-ip link set lo up && ip addr add 192.0.2.10/32 dev lo && mount --make-rprivate / && mount -t tmpfs tmpfs /run &&
-  { [ ! -d /etc/cups/ssl ] || mount -t tmpfs tmpfs /etc/cups/ssl; } ||
-  { echo "SKIPPED: the namespace's loopback, /run or /etc/cups/ssl cannot be set up"; exit 77; }
+[ ! -d /etc/cups/ssl ] || mount -t tmpfs tmpfs /etc/cups/ssl ||
+  { echo "SKIPPED: /etc/cups/ssl cannot be hidden in the namespace"; exit 77; }
 type -P ipptool cupsd lpadmin ps2pdf gs pdftops >/dev/null || { echo "FAIL: see scripts/install-deps.sh"; exit 1; }
 . "$here/script_lib.sh"
 out=$work/transcript.txt jobs=$here/printer_app.test

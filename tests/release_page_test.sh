@@ -5,14 +5,8 @@
 # the page's refusals, the hold time. A golden transcript; the page's screenshot beside it (UPDATE_SCREENSHOT=1 puts
 # it in docs/). Root only; skipped where no namespace can be made or no browser is installed.
 set -u
-if [ -z "${RELEASE_PAGE_NAMESPACE:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "SKIPPED: the test's own network namespace needs root"; exit 77; }
-  unshare -n -m true 2>/dev/null || { echo "SKIPPED: no network namespace can be made here (unshare -n -m)"; exit 77; }
-  RELEASE_PAGE_NAMESPACE=1 exec unshare -n -m bash "$0" "$@"
-fi
+. "$(dirname "$0")/own_namespace.sh" 192.0.2.11 "$@"
 build=$1 sample=$2 golden=$4/release_page.txt work=$5 net=127.0.0. here=$(cd "$(dirname "$0")" && pwd)
-ip link set lo up && ip addr add 192.0.2.11/32 dev lo && mount --make-rprivate / && mount -t tmpfs tmpfs /run ||
-  { echo "SKIPPED: the namespace's loopback or /run cannot be set up"; exit 77; }
 type -P ipptool curl >/dev/null || { echo "FAIL: see scripts/install-deps.sh"; exit 1; }
 [ -x /usr/bin/chromedriver ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null ||
   { echo "SKIPPED: chromium-driver and python3-selenium are not installed (scripts/install-deps.sh)"; exit 77; }
