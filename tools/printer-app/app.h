@@ -140,8 +140,9 @@ bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal);
 // A job start for the print server alone, with these credentials and the
 // printer's defaults; given up before any data.
 StartResult StartAlone(const App& app, const Target& target, const Credentials& credentials);
-// The request's credentials fit the print server's fields.
-bool FitsServer(const Credentials& credentials);
+// The credentials and the secure-print password (digits only) fit the
+// print server's fields.
+bool FitsServer(const Credentials& credentials, const std::string& pin);
 
 // held.cpp
 // A printer's "Held jobs" page and its link.

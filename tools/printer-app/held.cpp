@@ -164,8 +164,7 @@ std::string ReleaseJob(App& app, pappl_printer_t* printer, const Release& r)
     std::string name = "Job " + std::to_string(r.job);
     if (!job || !id || papplJobGetState(job) != IPP_JSTATE_HELD || HoldOf(app, id) != Hold::IDENTITY)
         return name + " is not waiting for anyone to sign in.";
-    bool digits = r.pin.find_first_not_of("0123456789") == std::string::npos;
-    if (!FitsServer(r.credentials) || r.pin.size() > SECURE_PASSWORD_MAX || !digits)
+    if (!FitsServer(r.credentials, r.pin))
         return "The user ID takes at most 24 characters, the password 8, the account number 32; the secure-print "
                "password at most 8 digits.";
     Target target;

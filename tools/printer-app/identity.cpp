@@ -104,9 +104,7 @@ bool ReadRequest(pappl_client_t* client, ipp_t* request, JobSecrets* secrets, ht
     *status = HTTP_STATUS_UNAUTHORIZED;
     if (Characters(c.user) > USER_ID_MAX || Characters(c.password) > PASSWORD_MAX) return false;
     *status = HTTP_STATUS_FORBIDDEN;
-    bool digits = secrets->pin.find_first_not_of("0123456789") == std::string::npos;
-    return Characters(c.account) <= ACCOUNT_MAX && secrets->pin.size() <= SECURE_PASSWORD_MAX && digits &&
-           (!encryption || strcmp(encryption, "none") == 0);
+    return FitsServer(c, secrets->pin) && (!encryption || strcmp(encryption, "none") == 0);
 }
 
 // Whether a job can wait, held, for its owner to sign in: PAPPL prints PWG
@@ -207,10 +205,11 @@ bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal)
     return true;
 }
 
-bool FitsServer(const Credentials& c)
+bool FitsServer(const Credentials& c, const std::string& pin)
 {
     return Characters(c.user) <= USER_ID_MAX && Characters(c.password) <= PASSWORD_MAX &&
-           Characters(c.account) <= ACCOUNT_MAX;
+           Characters(c.account) <= ACCOUNT_MAX && pin.size() <= SECURE_PASSWORD_MAX &&
+           pin.find_first_not_of("0123456789") == std::string::npos;
 }
 
 uintptr_t SecretsTable::Put(JobSecrets secrets)
