@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -91,6 +92,13 @@ private:
     bool running_ = false;
 };
 
+// The raster jobs on their way (raster.cpp), from their start to their end.
+struct RasterJob;
+struct RasterJobs {
+    std::mutex lock;
+    std::map<pappl_job_t*, std::shared_ptr<RasterJob>> jobs;
+};
+
 // The running server's state, handed to PAPPL's callbacks as their data.
 struct App {
     HMODULE lib = nullptr;
@@ -102,6 +110,7 @@ struct App {
     SecretsTable secrets;
     PolicyCache policies;
     PolicyAsker asker;
+    RasterJobs rasters;
 };
 
 // How one job start through the library's hooks went.

@@ -19,8 +19,6 @@
 #include <system_error>
 #include <thread>
 
-namespace {
-
 const char NOT_WHOLE[] = "The raster document is malformed or ended before its end";
 
 // One raster job on its way, from the job's start to its end.
@@ -36,23 +34,24 @@ struct RasterJob {
     std::string verdict = NOT_WHOLE;  // "" once the PostScript ended whole
 };
 
-std::mutex gLock;
-std::map<pappl_job_t*, std::unique_ptr<RasterJob>> gJobs;
+namespace {
 
 RasterJob* Find(pappl_job_t* job)
 {
-    std::lock_guard<std::mutex> hold(gLock);
-    auto it = gJobs.find(job);
-    return it == gJobs.end() ? nullptr : it->second.get();
+    RasterJobs& all = AppOf(job).rasters;
+    std::lock_guard<std::mutex> hold(all.lock);
+    auto it = all.jobs.find(job);
+    return it == all.jobs.end() ? nullptr : it->second.get();
 }
 
-std::unique_ptr<RasterJob> Take(pappl_job_t* job)
+std::shared_ptr<RasterJob> Take(pappl_job_t* job)
 {
-    std::lock_guard<std::mutex> hold(gLock);
-    auto it = gJobs.find(job);
-    if (it == gJobs.end()) return nullptr;
-    std::unique_ptr<RasterJob> taken = std::move(it->second);
-    gJobs.erase(it);
+    RasterJobs& all = AppOf(job).rasters;
+    std::lock_guard<std::mutex> hold(all.lock);
+    auto it = all.jobs.find(job);
+    if (it == all.jobs.end()) return nullptr;
+    std::shared_ptr<RasterJob> taken = std::move(it->second);
+    all.jobs.erase(it);
     return taken;
 }
 
@@ -70,7 +69,7 @@ bool SendAll(int fd, const char* data, size_t size)
 
 // Ends the conversion with its verdict ("" when whole): the sender sees the
 // end of the document, is joined, and its result returned.
-bool Finish(std::unique_ptr<RasterJob> r, const std::string& verdict)
+bool Finish(std::shared_ptr<RasterJob> r, const std::string& verdict)
 {
     {
         std::lock_guard<std::mutex> hold(r->lock);
@@ -172,12 +171,13 @@ std::string DocumentProblem(pappl_job_t* job, const RasterJob& r, bool ended)
 
 bool RasterStart(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
 {
-    auto r = std::make_unique<RasterJob>();
+    auto r = std::make_shared<RasterJob>();
     r->options.reset(new pappl_pr_options_t(*options));
     r->options->num_vendor = 0;
     r->options->vendor = nullptr;
-    std::lock_guard<std::mutex> hold(gLock);
-    gJobs[job] = std::move(r);
+    RasterJobs& all = AppOf(job).rasters;
+    std::lock_guard<std::mutex> hold(all.lock);
+    all.jobs[job] = std::move(r);
     return true;
 }
 
@@ -205,7 +205,7 @@ bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
 
 bool RasterEnd(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
-    std::unique_ptr<RasterJob> r = Take(job);
+    std::shared_ptr<RasterJob> r = Take(job);
     if (!r) return false;
     if (r->out < 0) return EndUnsent(job, *r);
     bool ended = r->converter->EndJob(), cancelled = CancelledByUser(job);
