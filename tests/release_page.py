@@ -23,7 +23,7 @@ browser.set_page_load_timeout(60)
 
 
 def held_rows():
-    return [" | ".join(td.text for td in row.find_elements(By.TAG_NAME, "td")[:3])
+    return [" | ".join(td.text for td in row.find_elements(By.TAG_NAME, "td")[:2])
             for row in browser.find_elements(By.CSS_SELECTOR, "#held tbody tr")]
 
 

@@ -31,7 +31,7 @@ until_state() {  # until_state JOB PATTERN: the job's state once PATTERN is in i
   until_ok 200 eval 'state "$job" | grep -q "$want"'
   state "$job"
 }
-listed() { timeout 30 curl -sk "$page" | grep -o '<tr><td>[0-9]*</td><td>[^<]*</td><td>[^<]*' | sed 's/<[^>]*>/ /g'; }
+listed() { timeout 30 curl -sk "$page" | grep -o '<tr><td>[0-9]*</td><td>[^<]*' | sed 's/<[^>]*>/ /g'; }
 post() {  # post JOB PASSWORD [SESSION]: the page's form as a browser posts it, and the page's notice
   local session=${3:-$(timeout 30 curl -sk "$page" | sed -n 's/.*name="session" value="\([0-9a-f]*\)".*/\1/p' | head -1)}
   timeout 30 curl -sk --data-urlencode "session=$session" -d "job-id=$1" -d user=alice --data-urlencode "password=$2" \

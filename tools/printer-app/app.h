@@ -9,6 +9,7 @@
 
 #include <pappl/pappl.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -18,6 +19,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+// The job attribute that marks a job sent for secure print: it outlives a
+// restart, where the PIN does not.
+const char SECURE_PRINT_MARK[] = "pralix-secure-print";
 
 // Where a job stands that waits, held, for someone to sign in for it.
 enum class Hold {
@@ -28,14 +34,19 @@ enum class Hold {
     IDENTITY,  // waits for its owner on the printer's "Held jobs" page
 };
 
-// What a job prints with beyond its attributes; wiped when it goes.
+// What a job prints with beyond its attributes, and who owns it; wiped
+// when it goes.
 struct JobSecrets {
-    Credentials credentials;  // the validated identity, else empty
-    std::string pin;          // job-password, the secure-print password
+    Credentials credentials;  // the validated identity, else empty (taken when the job prints)
+    std::string pin;          // job-password, the secure-print password (taken with them)
+    std::string proof;        // the validated user ID and password, hashed: the owner's proof, for the job's life
+    std::string address;      // the address of the client that sent the job
     Hold hold = Hold::NONE;
     time_t askAfter = 0;      // DECIDING: when the print server may be asked again
     int failures = 0;         // identities the print server refused on the "Held jobs" page
     bool told = false;        // the job's message says how to release it
+    bool needsPin = false;    // sent for secure print: never printed without its PIN
+    bool restored = false;    // restored after a restart, its credentials and PIN gone
     JobSecrets() = default;
     JobSecrets(JobSecrets&&) = default;
     JobSecrets& operator=(JobSecrets&&) = default;
@@ -51,8 +62,12 @@ struct JobSecrets {
 class SecretsTable {
 public:
     uintptr_t Put(JobSecrets secrets);
-    JobSecrets Take(uintptr_t id);  // empty when none
+    // The job's credentials and PIN, moved out (they serve one print); the
+    // rest stays until the job ends. Empty when none.
+    JobSecrets Take(uintptr_t id);
     void Drop(uintptr_t id);
+    // How many jobs' secrets satisfy `which`.
+    size_t Count(const std::function<bool(const JobSecrets&)>& which);
     // Runs `change` on a job's secrets under the table's short lock (never
     // across a network exchange); false when the job has none.
     bool Change(uintptr_t id, const std::function<void(JobSecrets&)>& change);
@@ -92,6 +107,53 @@ private:
     bool running_ = false;
 };
 
+// Refused sign-ins counted per client address and per user ID, as a login
+// service counts them: after a few, each answer is slowed; after more, the
+// address or user is refused for a while without asking the print server.
+class Throttle {
+public:
+    static const int SLOW_AFTER = 5, LOCK_AFTER = 10;
+    // Waits as long as the keys' failures ask (never under a lock); false
+    // while one of them is locked out.
+    bool Wait(const std::vector<std::string>& keys);
+    // A refusal counted against each key; true when it locked one out (the
+    // caller logs that once).
+    bool Failed(const std::vector<std::string>& keys);
+    void Succeeded(const std::vector<std::string>& keys);
+    time_t lockout = 15 * 60;  // how long a locked-out key is refused, and how long failures count
+
+private:
+    struct Count {
+        int failures = 0;
+        time_t last = 0, lockedUntil = 0;
+    };
+    std::mutex lock_;
+    std::map<std::string, Count> counts_;
+};
+
+// Each job printed once: PAPPL 1.3.1 can start a job's thread again while
+// it is still pending (two checks for pending jobs at once); the second
+// start must neither print nor end the job a second time.
+class JobStarts {
+public:
+    enum Stage { PRINTING, PRINTED, NOT_PRINTED, ENDED };
+    // True for the job's first start. For another, waits until PAPPL has
+    // ended the job after the first and gives the first's result.
+    bool Claim(pappl_job_t* job, bool* printed);
+    void Printed(pappl_job_t* job, bool printed);
+    void Ended(pappl_job_t* job);  // PAPPL's job-completed event
+
+private:
+    struct Entry {
+        Stage stage = PRINTING;
+        bool printed = false;
+        time_t ended = 0;
+    };
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::map<std::pair<int, int>, Entry> jobs_;  // by printer and job id
+};
+
 // The raster jobs on their way (raster.cpp), from their start to their end.
 struct RasterJob;
 struct RasterJobs {
@@ -107,10 +169,18 @@ struct App {
     std::string stateFile;  // where PAPPL keeps printers and defaults
     bool holdRemote = false;             // remote jobs without credentials are held, not answered 401
     time_t heldFor = 4 * 60 * 60;        // a held job is cancelled after this many seconds
+    size_t heldPerClient = 10, heldInAll = 100;  // the most jobs held for the Held jobs page
+    gid_t adminGroup = 0;                // administrators: root and this group's members
+    std::string salt;                    // of the owners' proofs, this process's own
+    std::atomic<bool> stopping{false};   // SIGTERM: every send is given up, nothing more is printed
+    std::atomic<int> sending{0};         // jobs whose data is on its way to a print server
+    pappl_system_t* system = nullptr;
     SecretsTable secrets;
     PolicyCache policies;
     PolicyAsker asker;
     RasterJobs rasters;
+    Throttle throttle;
+    JobStarts starts;
 };
 
 // How one job start through the library's hooks went.
@@ -139,6 +209,21 @@ void ReportSupplies(pappl_printer_t* printer, void* app);
 int PrinterDefaults(pappl_printer_t* printer, cups_option_t** options);
 int JobValues(pappl_job_t* job, cups_option_t** options);
 
+// access.cpp: who may do what to a job.
+// Root, or a member of the administrators' group, connected from this machine.
+bool IsAdministrator(const App& app, pappl_client_t* client);
+// The answer to a request about an existing job or the printer's jobs (all
+// but the job-creating ones); its request may be narrowed (private values
+// withheld, events that name jobs dropped).
+http_status_t AuthorizeOther(App& app, pappl_client_t* client, ipp_t* request);
+// A hash of the user ID and password that the job's owner validated with.
+std::string ProofOf(const App& app, const Credentials& credentials);
+// The request's Basic user ID and password, if any.
+void ReadBasic(pappl_client_t* client, Credentials* credentials);
+// The throttle's keys of a sign-in: the client's address and the user ID.
+std::vector<std::string> SignInKeys(pappl_client_t* client, const std::string& user);
+std::string AddressOf(pappl_client_t* client);
+
 // identity.cpp
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t groupId, void* app);
 void OnEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void* app);
@@ -153,6 +238,13 @@ StartResult StartAlone(const App& app, const Target& target, const Credentials& 
 // print server's fields.
 bool FitsServer(const Credentials& credentials, const std::string& pin);
 
+// state.cpp
+// PAPPL's save callback: the state without ended jobs, replaced whole.
+bool SaveState(pappl_system_t* system, void* app);
+// Loads the state; jobs not yet ended come back held, to be settled by the
+// Held jobs timer. False when the state exists and cannot be read.
+bool LoadState(pappl_system_t* system, App& app);
+
 // held.cpp
 // A printer's "Held jobs" page and its link.
 void AddHeldPage(pappl_printer_t* printer, void* app);
@@ -161,6 +253,10 @@ bool WatchHeldJobs(pappl_system_t* system, void* app);
 
 // printing.cpp
 App& AppOf(pappl_job_t* job);
+// A job thread that must not go on (the application is stopping): it
+// waits here for the process to end, so that PAPPL neither ends the job
+// nor removes its document, which prints again after a restart.
+[[noreturn]] void StopHere();
 // Ends a job that did not print: aborted, the reason in plain words; false.
 bool Abort(pappl_job_t* job, const std::string& why);
 // One document's PostScript, read from `in`, through the hooks: the job

@@ -38,7 +38,8 @@ struct HeldJob {
     uintptr_t id = 0;  // its secrets
     time_t created = 0;
     bool received = false;  // its document is spooled
-    std::string uri, title, owner;
+    bool marked = false;    // sent for secure print (its mark outlives a restart)
+    std::string uri, owner;
 };
 
 struct Collecting {
@@ -59,8 +60,8 @@ void CollectJob(pappl_job_t* job, void* data)
     h.created = papplJobGetTimeCreated(job);
     h.received = papplJobGetFilename(job) != nullptr;
     h.uri = c->uri;
-    h.title = papplJobGetName(job) ? papplJobGetName(job) : "";
     h.owner = papplJobGetUsername(job) ? papplJobGetUsername(job) : "";
+    h.marked = ippGetBoolean(papplJobGetAttribute(job, SECURE_PRINT_MARK), 0);
     c->found.push_back(h);
 }
 
@@ -98,15 +99,30 @@ Hold HoldOf(App& app, uintptr_t id)
     return hold;
 }
 
+// What the job's message says while it waits for its owner.
+std::string WaitingMessage(bool restored, bool needsPin)
+{
+    std::string m = restored ? "Held after a restart until its owner signs in again on the printer's "
+                             : "Held until its owner signs in on the printer's ";
+    m += std::string(TITLE) + " page";
+    return needsPin ? m + ", with the job's PIN" : m;
+}
+
 // One held job a step on: asked about, released, told how to release it,
-// or cancelled once it has waited the hold time.
+// or cancelled once it has waited the hold time. A job sent for secure
+// print whose PIN is not known waits for it whatever the print server
+// requires.
 void Settle(App& app, pappl_system_t* system, const HeldJob& h, time_t now)
 {
     Hold hold = Hold::NONE;
-    bool told = true, ask = false;
+    bool told = true, ask = false, restored = false, needsPin = false;
     app.secrets.Change(h.id, [&](JobSecrets& s) {
+        s.needsPin = s.needsPin || h.marked;
+        if (s.hold == Hold::RELEASE && s.needsPin && s.pin.empty()) s.hold = Hold::IDENTITY;
         hold = s.hold;
         told = s.told;
+        restored = s.restored;
+        needsPin = s.needsPin && s.pin.empty();
         s.told = s.told || hold == Hold::IDENTITY;
         ask = hold == Hold::DECIDING && h.received && now >= s.askAfter;
         if (ask) s.hold = Hold::ASKING;
@@ -121,7 +137,7 @@ void Settle(App& app, pappl_system_t* system, const HeldJob& h, time_t now)
         papplJobSetMessage(job, "Nobody signed in for the job within %s: cancelled", Duration(app.heldFor).c_str());
         papplJobCancel(job);
     } else if (!told) {
-        papplJobSetMessage(job, "Held until its owner signs in on the printer's %s page", TITLE);
+        papplJobSetMessage(job, "%s", WaitingMessage(restored, needsPin).c_str());
     }
 }
 
@@ -136,6 +152,7 @@ struct Release {
     int job = 0;
     Credentials credentials;
     std::string pin;
+    std::vector<std::string> keys;  // the throttle's: the client's address, the user ID
     ~Release()
     {
         Wipe(&credentials);
@@ -167,16 +184,24 @@ std::string ReleaseJob(App& app, pappl_printer_t* printer, const Release& r)
     if (!FitsServer(r.credentials, r.pin))
         return "The user ID takes at most 24 characters, the password 8, the account number 32; the secure-print "
                "password at most 8 digits.";
+    bool needsPin = false;
+    app.secrets.Change(id, [&](JobSecrets& s) { needsPin = s.needsPin && s.pin.empty(); });
+    if (needsPin && r.pin.empty()) return name + " was sent for secure print: enter its PIN to release it.";
     Target target;
     std::string problem;
     if (!TargetOf(printer, &target, &problem)) return "The printer's device URI is not usable: " + problem;
+    if (!app.throttle.Wait(r.keys)) return "Too many refused sign-ins of late: try again later.";
     StartResult run = StartAlone(app, target, r.credentials);
     if (!run.accepted) {
         Refusal refusal = ClassifyRefusal(run.seen, app.lib);
         std::string why = RefusalText(refusal, run.seen, app.lib);
         bool refused = refusal == REFUSED_IDENTITY_REJECTED || refusal == REFUSED_ACCOUNT_REJECTED;
+        if (refused && app.throttle.Failed(r.keys))
+            papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "Repeated refused sign-ins on the %s page (user %s): "
+                            "refused for a while", TITLE, r.credentials.user.c_str());
         return refused ? CountFailure(app, job, id, why) : why + ". The job stays held.";
     }
+    app.throttle.Succeeded(r.keys);
     bool waiting = app.secrets.Change(id, [&](JobSecrets& s) {
         if (s.hold != Hold::IDENTITY) return;
         s.credentials = r.credentials;
@@ -185,7 +210,9 @@ std::string ReleaseJob(App& app, pappl_printer_t* printer, const Release& r)
     });
     if (!waiting || HoldOf(app, id) != Hold::NONE || !papplJobRelease(job, r.credentials.user.c_str()))
         return name + " is not waiting for anyone to sign in.";
-    return name + " is released: it prints now.";
+    // Its title only now, to the person who signed in for it.
+    const char* title = papplJobGetName(job);
+    return name + (title ? " (" + std::string(title) + ")" : "") + " is released: it prints now.";
 }
 
 // A posted release form, checked against PAPPL's session key.
@@ -200,6 +227,7 @@ std::string Post(App& app, pappl_client_t* client, pappl_printer_t* printer)
     r.job = atoi(Field(n, form, "job-id").c_str());
     r.credentials = Credentials{Field(n, form, "user"), Field(n, form, "password"), Field(n, form, "account")};
     r.pin = Field(n, form, "pin");
+    r.keys = SignInKeys(client, r.credentials.user);
     cupsFreeOptions(n, form);
     if (!valid) return "This form has expired: the page is shown again, fill it in once more.";
     return ReleaseJob(app, printer, r);
@@ -211,8 +239,8 @@ void ShowJob(pappl_client_t* client, const char* path, const HeldJob& h)
     struct tm local;
     localtime_r(&h.created, &local);
     strftime(when, sizeof when, "%Y-%m-%d %H:%M", &local);
-    papplClientHTMLPrintf(client, "<tr><td>%d</td><td>%s</td><td>%s</td><td>%s</td><td>\n", h.job, h.title.c_str(),
-                          h.owner.c_str(), when);
+    // No title: it is the owner's to see, once signed in.
+    papplClientHTMLPrintf(client, "<tr><td>%d</td><td>%s</td><td>%s</td><td>\n", h.job, h.owner.c_str(), when);
     papplClientHTMLStartForm(client, path, false);
     papplClientHTMLPrintf(
         client,
@@ -242,7 +270,7 @@ void ShowPage(App& app, pappl_client_t* client, pappl_printer_t* printer, const 
         if (h.received && HoldOf(app, h.id) == Hold::IDENTITY) held.push_back(h);
     if (held.empty()) papplClientHTMLPuts(client, "<p id=\"none\">No job is waiting.</p>\n");
     if (!held.empty())
-        papplClientHTMLPuts(client, "<table class=\"list\" id=\"held\"><thead><tr><th>Job</th><th>Title</th>"
+        papplClientHTMLPuts(client, "<table class=\"list\" id=\"held\"><thead><tr><th>Job</th>"
                                     "<th>Owner</th><th>Submitted</th><th>Sign in to print</th></tr></thead><tbody>\n");
     for (const HeldJob& h : held) ShowJob(client, path, h);
     if (!held.empty()) papplClientHTMLPuts(client, "</tbody></table>\n");

@@ -31,28 +31,6 @@ thread_local Pending tPending;
 
 bool CreatesJob(ipp_op_t op) { return op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB; }
 
-// Requests about jobs and the printer that any client may make (PAPPL's own
-// checks follow); every other request, and the web pages, administer the
-// application and are served on this machine only.
-const ipp_op_t OPEN_OPERATIONS[] = {
-    IPP_OP_SEND_DOCUMENT,     IPP_OP_CLOSE_JOB,
-    IPP_OP_CANCEL_JOB,        IPP_OP_CANCEL_MY_JOBS,
-    IPP_OP_GET_JOB_ATTRIBUTES, IPP_OP_GET_JOBS,
-    IPP_OP_HOLD_JOB,          IPP_OP_RELEASE_JOB,
-    IPP_OP_GET_PRINTER_ATTRIBUTES, IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS,
-    IPP_OP_CREATE_JOB_SUBSCRIPTIONS, IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES,
-    IPP_OP_GET_SUBSCRIPTIONS, IPP_OP_RENEW_SUBSCRIPTION,
-    IPP_OP_CANCEL_SUBSCRIPTION, IPP_OP_GET_NOTIFICATIONS,
-};
-
-http_status_t OtherRequest(pappl_client_t* client, ipp_op_t op)
-{
-    for (ipp_op_t open : OPEN_OPERATIONS)
-        if (op == open) return HTTP_STATUS_CONTINUE;
-    return httpAddrLocalhost(httpGetAddress(papplClientGetHTTP(client))) ? HTTP_STATUS_CONTINUE
-                                                                           : HTTP_STATUS_FORBIDDEN;
-}
-
 // How a refusal is answered before the job exists: 401 when asking again for
 // the user ID and password can mend it, 503 while the print server cannot
 // answer, 403 otherwise.
@@ -70,22 +48,6 @@ http_status_t StatusOf(Refusal refusal)
     return HTTP_STATUS_FORBIDDEN;
 }
 
-// The user ID and password of the request's Basic authorization, if any.
-void ReadBasic(pappl_client_t* client, Credentials* credentials)
-{
-    const char* field = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
-    if (!field || strncmp(field, "Basic ", 6) != 0) return;
-    char decoded[512];
-    int size = sizeof decoded;
-    httpDecode64_2(decoded, &size, field + 6);
-    decoded[sizeof decoded - 1] = 0;
-    if (char* colon = strchr(decoded, ':')) {
-        credentials->user.assign(decoded, static_cast<size_t>(colon - decoded));
-        credentials->password = colon + 1;
-    }
-    explicit_bzero(decoded, sizeof decoded);
-}
-
 // The request's identity, account number and secure-print password; false
 // when one cannot serve (too long for the print server, an encrypted or
 // non-numeric password), with the status that says so.
@@ -99,6 +61,7 @@ bool ReadRequest(pappl_client_t* client, ipp_t* request, JobSecrets* secrets, ht
     ipp_attribute_t* pin = ippFindAttribute(request, "job-password", IPP_TAG_STRING);
     if (const void* bytes = pin ? ippGetOctetString(pin, 0, &length) : nullptr)
         secrets->pin.assign(static_cast<const char*>(bytes), static_cast<size_t>(length));
+    secrets->needsPin = !secrets->pin.empty();
     ipp_attribute_t* encrypted = ippFindAttribute(request, "job-password-encryption", IPP_TAG_KEYWORD);
     const char* encryption = ippGetString(encrypted, 0, nullptr);
     *status = HTTP_STATUS_UNAUTHORIZED;
@@ -122,6 +85,67 @@ void HoldIndefinitely(ipp_t* request)
     for (const char* name : {"job-hold-until", "job-hold-until-time"})
         if (ipp_attribute_t* given = ippFindAttribute(request, name, IPP_TAG_ZERO)) ippDeleteAttribute(request, given);
     ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "indefinite");
+}
+
+// What PAPPL would keep of the request that must not rest with the job: a
+// job-password sent among the job's attributes (PAPPL copies that group
+// into the job and its spool file) and a user and password in the printer's
+// URI (copied into job-uri and job-printer-uri). The job's own mark of
+// secure print goes in instead: what outlives a restart is that the job
+// needs its PIN, never the PIN.
+void Scrub(ipp_t* request, bool needsPin)
+{
+    auto kept = [](ipp_attribute_t* a) {
+        const char* name = ippGetName(a);
+        return !name || ippGetGroupTag(a) != IPP_TAG_JOB ||
+               (strcmp(name, "job-password") != 0 && strcmp(name, SECURE_PRINT_MARK) != 0);
+    };
+    for (bool again = true; again;) {
+        again = false;
+        for (ipp_attribute_t* a = ippFirstAttribute(request); a && !again; a = ippNextAttribute(request))
+            if (!kept(a)) {
+                ippDeleteAttribute(request, a);
+                again = true;  // deleting ends the walk
+            }
+    }
+    if (needsPin) ippAddBoolean(request, IPP_TAG_JOB, SECURE_PRINT_MARK, 1);
+    ipp_attribute_t* uri = ippFindAttribute(request, "printer-uri", IPP_TAG_URI);
+    char scheme[32], userpass[256], host[256], resource[1024], plain[2048];
+    int port = 0;
+    if (!uri || httpSeparateURI(HTTP_URI_CODING_ALL, ippGetString(uri, 0, nullptr), scheme, sizeof scheme, userpass,
+                                sizeof userpass, host, sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK ||
+        !userpass[0])
+        return;
+    explicit_bzero(userpass, sizeof userpass);
+    httpAssembleURI(HTTP_URI_CODING_ALL, plain, sizeof plain, scheme, nullptr, host, port, resource);
+    ippSetString(request, &uri, 0, plain);
+}
+
+// A job-password among the job's attributes (careless clients send it so)
+// serves as the PIN when the operation's own is not there.
+void ReadCarelessPin(ipp_t* request, JobSecrets* secrets)
+{
+    int length = 0;
+    for (ipp_attribute_t* a = ippFirstAttribute(request); a && secrets->pin.empty(); a = ippNextAttribute(request))
+        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && strcmp(ippGetName(a), "job-password") == 0)
+            if (const void* bytes = ippGetOctetString(a, 0, &length)) {
+                secrets->pin.assign(static_cast<const char*>(bytes), static_cast<size_t>(length));
+                secrets->needsPin = !secrets->pin.empty();
+            }
+}
+
+// Whether one more job may wait on the Held jobs page: at most so many of
+// one client address, and so many in all; false with the reason logged.
+bool MayHold(App& app, pappl_client_t* client, const std::string& address)
+{
+    auto held = [](const JobSecrets& s) { return s.hold != Hold::NONE; };
+    size_t mine = app.secrets.Count([&](const JobSecrets& s) { return held(s) && s.address == address; });
+    size_t all = app.secrets.Count(held);
+    if (mine < app.heldPerClient && all < app.heldInAll) return true;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Job refused: %s jobs already wait on the Held jobs page (%s)",
+                   std::to_string(mine < app.heldPerClient ? all : mine).c_str(),
+                   mine < app.heldPerClient ? "held-jobs-limit" : "held-jobs-per-client");
+    return false;
 }
 
 // PAPPL 1.3.1 answers a refused request a second time when its document
@@ -149,25 +173,46 @@ http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
     JobSecrets secrets;
     http_status_t status;
     if (!ReadRequest(client, request, &secrets, &status)) return status;
+    ReadCarelessPin(request, &secrets);
+    if (!FitsServer(secrets.credentials, secrets.pin)) return HTTP_STATUS_FORBIDDEN;
     Credentials& c = secrets.credentials;
     if (!policy.identity) {
         Wipe(&c.user);
         Wipe(&c.password);
     }
+    secrets.address = AddressOf(client);
     // A client that never answers 401 (Windows' IPP class driver) has its
     // job held for the "Held jobs" page where the administrator chose so.
     bool hold = policy.identity && c.user.empty() && c.password.empty();
     if (hold && (!app.holdRemote || !CanHold(request))) return HTTP_STATUS_UNAUTHORIZED;
     if (policy.account && c.account.empty() && !hold) return HTTP_STATUS_FORBIDDEN;
-    if (!hold && (policy.identity || policy.account)) {
+    bool validate = !hold && (policy.identity || policy.account);
+    std::vector<std::string> keys = SignInKeys(client, c.user);
+    if (validate && !app.throttle.Wait(keys)) {
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Job refused: too many refused sign-ins of late");
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    if (validate) {
         StartResult run = StartAlone(app, target, c);
+        Refusal refusal = run.accepted ? REFUSED_OTHER : ClassifyRefusal(run.seen, app.lib);
+        if (run.accepted) app.throttle.Succeeded(keys);
+        if (refusal == REFUSED_IDENTITY_REJECTED || refusal == REFUSED_ACCOUNT_REJECTED) {
+            if (app.throttle.Failed(keys))
+                papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Repeated refused sign-ins from %s (user %s): refused "
+                               "for a while", secrets.address.c_str(), c.user.c_str());
+        }
         if (!run.accepted) {
-            std::string why = RefusalText(ClassifyRefusal(run.seen, app.lib), run.seen, app.lib);
+            std::string why = RefusalText(refusal, run.seen, app.lib);
             papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Job refused: %s", why.c_str());
-            return StatusOf(ClassifyRefusal(run.seen, app.lib));
+            return StatusOf(refusal);
         }
     }
-    if (policy.identity && !hold) papplClientSetUsername(client, c.user.c_str());
+    if (policy.identity && !hold) {
+        papplClientSetUsername(client, c.user.c_str());
+        secrets.proof = ProofOf(app, c);
+    }
+    if (hold && !MayHold(app, client, secrets.address)) return HTTP_STATUS_SERVICE_UNAVAILABLE;
+    Scrub(request, secrets.needsPin);
     if (ippGetOperation(request) != IPP_OP_VALIDATE_JOB) {
         if (hold) HoldIndefinitely(request);
         secrets.hold = hold ? Hold::IDENTITY : Hold::NONE;
@@ -226,9 +271,24 @@ JobSecrets SecretsTable::Take(uintptr_t id)
     JobSecrets taken;
     auto found = held_.find(id);
     if (found == held_.end()) return taken;
-    taken = std::move(found->second);
-    held_.erase(found);
+    JobSecrets& kept = found->second;
+    // Copied, then wiped where they were: a moved string may leave its
+    // characters behind.
+    taken.credentials = kept.credentials;
+    taken.pin = kept.pin;
+    taken.needsPin = kept.needsPin;
+    taken.restored = kept.restored;
+    Wipe(&kept.credentials);
+    Wipe(&kept.pin);
     return taken;
+}
+
+size_t SecretsTable::Count(const std::function<bool(const JobSecrets&)>& which)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    size_t n = 0;
+    for (const auto& entry : held_) n += which(entry.second) ? 1 : 0;
+    return n;
 }
 
 void SecretsTable::Drop(uintptr_t id)
@@ -265,7 +325,10 @@ http_status_t Authorize(pappl_client_t* client, const char*, gid_t, void* app)
 {
     ipp_t* request = papplClientGetRequest(client);
     ipp_op_t op = request ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
-    if (!CreatesJob(op)) return OtherRequest(client, op);
+    if (!CreatesJob(op)) {
+        http_status_t status = AuthorizeOther(*static_cast<App*>(app), client, request);
+        return status == HTTP_STATUS_CONTINUE ? status : Refuse(client, status);
+    }
     tPending.Drop();
     http_status_t status = AuthorizeJob(*static_cast<App*>(app), client, request);
     return status == HTTP_STATUS_CONTINUE ? status : Refuse(client, status);
@@ -286,8 +349,9 @@ void OnEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t 
         papplJobSetData(job, reinterpret_cast<void*>(tPending.id));
         tPending.id = 0;
     } else if (event == PAPPL_EVENT_JOB_COMPLETED) {
-        // The table's own short lock, never held while PAPPL is called.
+        // The tables' own short locks, never held while PAPPL is called.
         static_cast<App*>(app)->secrets.Drop(reinterpret_cast<uintptr_t>(papplJobGetData(job)));
+        static_cast<App*>(app)->starts.Ended(job);
     }
 }
 

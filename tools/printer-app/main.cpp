@@ -9,6 +9,9 @@
 
 #include <standin.h>
 
+#include <grp.h>
+#include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -39,11 +43,16 @@ const char USAGE[] =
     "      auth-service=NAME (pralix-printer-app; only advertised: the print server decides who prints),\n"
     "      hold-without-credentials=local|all (local: jobs from this machine wait on the printer's Held jobs\n"
     "        page for someone to sign in, remote clients without credentials are answered 401; all: theirs\n"
-    "        wait too, for clients that never answer 401), held-job-timeout=N[s|m|h] (4h: then cancelled)\n"
+    "        wait too, for clients that never answer 401), held-job-timeout=N[s|m|h] (4h: then cancelled),\n"
+    "      held-jobs-per-client=N (10), held-jobs-limit=N (100): the most jobs held for the Held jobs page,\n"
+    "      sign-in-lockout=N[s|m|h] (15m: how long repeated refused sign-ins lock a client or user out),\n"
+    "      admin-group=GROUP (none: administrators are root and the server's own user; the local socket is\n"
+    "        theirs and this group's)\n"
     "  add -d NAME -v pralix://HOST[:PORT] -m pralix [-o OPTION=VALUE]...   a printer for a print server\n"
     "  modify -d NAME -o pralix-OPTION=VALUE|pralix-options='NAME=VALUE ...'   the printer's defaults\n"
     "  submit -d NAME FILE   a job from this machine: held until the print server's policy is known, and\n"
-    "      until someone signs in on the Held jobs page if it requires identity\n"
+    "      until someone signs in on the Held jobs page if it requires identity; with -o pralix-secure-print=true\n"
+    "      its PIN is entered there (a job-password is not taken: it would be stored with the job)\n"
     "Clients print to ipps://HOST:8631/ipp/print/NAME with their user ID and password (HTTP Basic),\n"
     "job-account-id (the account number) and job-password (the secure-print PIN).\n";
 
@@ -53,11 +62,12 @@ pappl_pr_driver_t DRIVERS[] = {{"pralix", "Pralix print server (secure access)",
 
 // The server's settings from its -o options.
 struct Settings {
-    std::string stateDir, spoolDir, logFile, listen, hostname, authService = AUTH_SERVICE;
+    std::string stateDir, spoolDir, logFile, listen, hostname, authService = AUTH_SERVICE, adminGroup;
     pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
     int port = DEFAULT_PORT;
     bool listens = true, holdRemote = false;
-    time_t heldFor = 4 * 60 * 60;
+    time_t heldFor = 4 * 60 * 60, lockout = 15 * 60;
+    long heldPerClient = 10, heldInAll = 100;
 };
 
 std::string DefaultStateDir()
@@ -108,18 +118,28 @@ bool ParseHold(const char* value, Settings* s, std::string* problem)
     return false;
 }
 
-// N seconds, Nm minutes or Nh hours.
-bool ParseHeldFor(const char* value, Settings* s, std::string* problem)
+// N seconds, Nm minutes or Nh hours, at most a week.
+bool ParseDuration(const char* name, const char* value, time_t* seconds, std::string* problem)
 {
     char* end = nullptr;
     long n = strtol(value, &end, 10);
     const long units[] = {1, 60, 3600};
     const char* unit = strchr("smh", *end);
-    if (*value && n > 0 && n <= 7 * 24 * 3600 && (!*end || (*end && unit && !end[1]))) {
-        s->heldFor = static_cast<time_t>(n * (*end ? units[unit - "smh"] : 1));
+    if (*value && n > 0 && (!*end || (*end && unit && !end[1])) && n <= 7 * 24 * 3600 / (*end ? units[unit - "smh"] : 1)) {
+        *seconds = static_cast<time_t>(n * (*end ? units[unit - "smh"] : 1));
         return true;
     }
-    *problem = std::string("held-job-timeout must be a number of seconds, minutes (m) or hours (h), not ") + value;
+    *problem = std::string(name) + " must be a number of seconds, minutes (m) or hours (h), at most a week, not " + value;
+    return false;
+}
+
+// A count from 1 to 100000.
+bool ParseCount(const char* name, const char* value, long* count, std::string* problem)
+{
+    char* end = nullptr;
+    *count = strtol(value, &end, 10);
+    if (*value && !*end && *count > 0 && *count <= 100000) return true;
+    *problem = std::string(name) + " must be a number from 1 to 100000, not " + value;
     return false;
 }
 
@@ -137,12 +157,51 @@ bool ReadSettings(int n, cups_option_t* options, Settings* s, std::string* probl
     if (s->stateDir.empty()) s->stateDir = DefaultStateDir();
     if (s->spoolDir.empty()) s->spoolDir = getuid() == 0 ? std::string("/var/spool/") + NAME : s->stateDir + "/spool";
     if (s->logFile.empty()) s->logFile = s->stateDir + "/" + NAME + ".log";
+    if (const char* group = cupsGetOption("admin-group", n, options)) s->adminGroup = group;
     const char* level = cupsGetOption("log-level", n, options);
     const char* port = cupsGetOption("server-port", n, options);
     const char* hold = cupsGetOption("hold-without-credentials", n, options);
-    const char* heldFor = cupsGetOption("held-job-timeout", n, options);
+    const struct {
+        const char* name;
+        time_t Settings::*field;
+    } durations[] = {{"held-job-timeout", &Settings::heldFor}, {"sign-in-lockout", &Settings::lockout}};
+    const struct {
+        const char* name;
+        long Settings::*field;
+    } counts[] = {{"held-jobs-per-client", &Settings::heldPerClient}, {"held-jobs-limit", &Settings::heldInAll}};
+    for (const auto& d : durations)
+        if (const char* value = cupsGetOption(d.name, n, options))
+            if (!ParseDuration(d.name, value, &(s->*d.field), problem)) return false;
+    for (const auto& c : counts)
+        if (const char* value = cupsGetOption(c.name, n, options))
+            if (!ParseCount(c.name, value, &(s->*c.field), problem)) return false;
     return (!level || ParseLevel(level, s, problem)) && (!port || ParsePort(port, s, problem)) &&
-           (!hold || ParseHold(hold, s, problem)) && (!heldFor || ParseHeldFor(heldFor, s, problem));
+           (!hold || ParseHold(hold, s, problem));
+}
+
+// The administrators' group by name; false when there is none of that name.
+bool AdminGroup(const std::string& name, gid_t* gid, std::string* problem)
+{
+    *gid = static_cast<gid_t>(-1);
+    if (name.empty()) return true;
+    group entry, *found = nullptr;
+    char buffer[4096];
+    if (getgrnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
+        *gid = found->gr_gid;
+        return true;
+    }
+    *problem = "admin-group " + name + " is not a group of this machine";
+    return false;
+}
+
+// This process's own salt for the owners' proofs.
+std::string Salt()
+{
+    unsigned char bytes[16] = {};
+    char text[sizeof bytes * 2 + 1];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return "";
+    for (size_t i = 0; i < sizeof bytes; i++) snprintf(text + 2 * i, 3, "%02x", bytes[i]);
+    return text;
 }
 
 // A private directory (the state's, the spool's, the certificate's).
@@ -210,6 +269,9 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     std::string ssl = s.stateDir + "/ssl";
     for (const std::string& dir : {s.stateDir, s.spoolDir, ssl})
         if (!MakeDirectory(dir, &problem)) return Fail(problem);
+    if (!AdminGroup(s.adminGroup, &app->adminGroup, &problem)) return Fail(problem);
+    app->salt = Salt();
+    if (app->salt.empty()) return Fail("cannot draw random numbers");
     if (!LoadLibrary(app, &problem)) return Fail(problem);
     pappl_system_t* system =
         papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE, NAME, s.port, "_print,_universal",
@@ -229,6 +291,10 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     cupsSetServerCredentials(ssl.c_str(), papplSystemGetHostName(system, host, sizeof host), 1);
     app->holdRemote = s.holdRemote;
     app->heldFor = s.heldFor;
+    app->heldPerClient = static_cast<size_t>(s.heldPerClient);
+    app->heldInAll = static_cast<size_t>(s.heldInAll);
+    app->throttle.lockout = s.lockout;
+    app->system = system;
     papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, SetUpPrinter, MakeDriver, app);
     papplSystemAddTimerCallback(system, 0, 1, WatchHeldJobs, app);
     papplSystemSetAuthCallback(system, "Basic", Authorize, app);
@@ -240,10 +306,97 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     for (const char* image : {"image/jpeg", "image/png"})
         papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
     app->stateFile = s.stateDir + "/" + NAME + ".state";
-    papplSystemLoadState(system, app->stateFile.c_str());
-    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                               const_cast<char*>(app->stateFile.c_str()));
+    if (!LoadState(system, *app)) {
+        papplSystemDelete(system);
+        return Fail("cannot read the state " + app->stateFile);
+    }
+    papplSystemSetSaveCallback(system, SaveState, app);
     return system;
+}
+
+// The local socket of the subcommands, where PAPPL's own clients look for
+// it: made in a private directory beside it, given to root (and the
+// administrators' group) only, then moved into place, so that nobody else
+// can ever connect. libcups makes every local socket mode 0777.
+bool AddLocalSocket(pappl_system_t* system, const App& app, std::string* problem)
+{
+    std::string path = getuid() == 0 ? std::string("/run/") + NAME + ".sock"
+                                     : std::string(papplGetTempDir()) + "/" + NAME + std::to_string(getuid()) + ".sock";
+    std::string dir = path.substr(0, path.rfind('/') + 1) + "." + NAME + ".XXXXXX";
+    if (!mkdtemp(&dir[0])) {
+        *problem = "cannot make a directory beside " + path + ": " + strerror(errno);
+        return false;
+    }
+    std::string made = dir + "/sock";
+    bool group = app.adminGroup != static_cast<gid_t>(-1);
+    bool ok = papplSystemAddListeners(system, made.c_str()) &&
+              (!group || chown(made.c_str(), static_cast<uid_t>(-1), app.adminGroup) == 0) &&
+              chmod(made.c_str(), group ? 0660 : 0600) == 0 && rename(made.c_str(), path.c_str()) == 0;
+    if (!ok) *problem = "cannot make the local socket " + path + ": " + strerror(errno);
+    unlink(made.c_str());
+    rmdir(dir.c_str());
+    return ok;
+}
+
+// SIGTERM and SIGINT, taken by a thread of their own: every job being sent
+// is given up with a reset (the print server discards what it got), the
+// state is saved with those jobs not ended, and the process ends at once.
+// PAPPL would wait up to a minute for every active job, held ones included.
+void StopOnSignal(App* app)
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    int signal = 0;
+    while (sigwait(&stops, &signal) != 0) {
+    }
+    app->stopping = true;
+    for (int tenths = 0; tenths < 50 && app->sending > 0; tenths++) usleep(100000);
+    SaveState(app->system, app);
+    papplLog(app->system, PAPPL_LOGLEVEL_INFO, "Stopped by signal %d; jobs not yet printed print after a restart",
+             signal);
+    _exit(0);
+}
+
+// The server subcommand: PAPPL's main loop would make the local socket for
+// anyone and, on SIGTERM, wait for every job. Options as PAPPL's: -o NAME=VALUE.
+int RunServer(int argc, char** argv, App* app)
+{
+    int n = 0;
+    cups_option_t* options = nullptr;
+    for (int i = 2; i < argc; i++) {
+        if (strcmp(argv[i], "-o") != 0 || i + 1 == argc) {
+            fprintf(stderr, "%s: server takes only -o NAME=VALUE options, not %s\n%s", NAME, argv[i], USAGE);
+            return 1;
+        }
+        n = cupsParseOptions(argv[++i], n, &options);
+    }
+    // Blocked in every thread from here on: only the stopping thread takes them.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    pappl_system_t* system = MakeSystem(n, options, app);
+    cupsFreeOptions(n, options);
+    std::string problem;
+    if (!system) return 1;
+    if (!AddLocalSocket(system, *app, &problem)) {
+        papplSystemDelete(system);
+        Fail(problem);
+        return 1;
+    }
+    pappl_version_t version = {};
+    strncpy(version.name, NAME, sizeof version.name - 1);
+    strncpy(version.sversion, UMPD_VERSION, sizeof version.sversion - 1);
+    sscanf(UMPD_VERSION, "%hu.%hu.%hu.%hu", version.version, version.version + 1, version.version + 2,
+           version.version + 3);
+    papplSystemSetVersions(system, 1, &version);
+    std::thread(StopOnSignal, app).detach();
+    papplSystemRun(system);
+    papplSystemDelete(system);
+    return 0;
 }
 
 int RunMainloop(int argc, char** argv, App* app)
@@ -274,12 +427,19 @@ int ModifyAfterAdd(int argc, char** argv, App* app)
 bool HoldSubmitted(int* argc, char*** argv, std::vector<char*>* held)
 {
     if (*argc < 2 || strcmp((*argv)[1], "submit") != 0) return true;
+    const struct {
+        const char* option;
+        const char* why;
+    } refused[] = {{"job-hold-until", "job-hold-until is not offered: a submitted job is held until the print server's "
+                                      "policy is known"},
+                   {"job-password", "job-password is not offered: it would be stored with the job; submit with -o "
+                                    "pralix-secure-print=true and enter the PIN on the printer's Held jobs page"}};
     for (int i = 2; i + 1 < *argc; i++)
-        if (strcmp((*argv)[i], "-o") == 0 && strncmp((*argv)[i + 1], "job-hold-until", 14) == 0) {
-            fprintf(stderr, "%s: job-hold-until is not offered: a submitted job is held until the print server's "
-                            "policy is known\n", NAME);
-            return false;
-        }
+        for (const auto& r : refused)
+            if (strcmp((*argv)[i], "-o") == 0 && strncmp((*argv)[i + 1], r.option, strlen(r.option)) == 0) {
+                fprintf(stderr, "%s: %s\n", NAME, r.why);
+                return false;
+            }
     held->assign(*argv, *argv + 2);
     held->push_back(const_cast<char*>("-o"));
     held->push_back(const_cast<char*>("job-hold-until=indefinite"));
@@ -308,6 +468,8 @@ int main(int argc, char** argv)
     AddDeviceScheme();
     // As long as the process: PAPPL's threads may outlive main.
     static App* app = new App;
+    if (argc >= 2 && strcmp(argv[1], "server") == 0 && !(argc == 3 && strcmp(argv[2], "--help") == 0))
+        return RunServer(argc, argv, app);
     int status = RunMainloop(argc, argv, app);
     bool added = false;
     for (int i = 1; i < argc; i++) added = added || strcmp(argv[i], "add") == 0;

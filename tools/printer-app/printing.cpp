@@ -11,6 +11,7 @@
 #include <standin.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,9 +34,21 @@ const unsigned RETRY_FIRST_S = 5, RETRY_MOST_S = 30;
 thread_local pappl_job_t* tJob = nullptr;
 
 struct Sending {
-    explicit Sending(pappl_job_t* job) { tJob = job; }
-    ~Sending() { tJob = nullptr; }
+    Sending(pappl_job_t* job, App& app) : app_(app)
+    {
+        tJob = job;
+        app_.sending++;
+    }
+    ~Sending()
+    {
+        tJob = nullptr;
+        app_.sending--;
+    }
+    App& app_;
 };
+
+// Done entries are kept a while for a start that comes late, then let go.
+const time_t STARTS_KEPT_S = 600;
 
 }  // namespace
 
@@ -119,16 +132,23 @@ void JobRecord(pappl_job_t* job, const pappl_pr_options_t* options, const JobTex
 // when the job was cancelled meanwhile.
 bool WaitToRetry(pappl_job_t* job, unsigned* delay)
 {
+    App& app = AppOf(job);
     papplJobSetMessage(job, "The print server is not answering; will retry in %u seconds", *delay);
-    for (unsigned left = *delay; left > 0 && !papplJobIsCanceled(job); left--) sleep(1);
+    for (unsigned left = *delay; left > 0 && !papplJobIsCanceled(job) && !app.stopping; left--) sleep(1);
     *delay = std::min(*delay * 2, RETRY_MOST_S);
-    return !papplJobIsCanceled(job);
+    return !papplJobIsCanceled(job) && !app.stopping;
 }
 
-// Ends the job given up: the printer discards what it got.
+// Ends the job given up: the printer discards what it got. When the
+// application is stopping, the job is left as it is, to print after the
+// restart.
 bool GiveUp(pappl_job_t* job, HookJob* hook, const char* why)
 {
     hook->GiveUp();
+    if (AppOf(job).stopping) {
+        AppOf(job).sending--;  // given up: the stopping process need not wait for it
+        StopHere();
+    }
     return papplJobIsCanceled(job) ? false : Abort(job, why);
 }
 
@@ -140,7 +160,7 @@ bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target,
     std::unique_ptr<char[]> buf(new char[CHUNK]);
     bool unreached = false;
     for (;;) {
-        if (papplJobIsCanceled(job)) return GiveUp(job, hook, "");
+        if (papplJobIsCanceled(job) || AppOf(job).stopping) return GiveUp(job, hook, "");
         ssize_t n = read(in, buf.get(), CHUNK);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return GiveUp(job, hook, "Reading the document failed");
@@ -171,7 +191,11 @@ std::string Explained(const StartResult& start, Refusal refusal, HMODULE lib)
 bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished)
 {
     App& app = AppOf(job);
+    if (app.stopping) StopHere();
     JobSecrets secrets = TakeSecrets(app, job);
+    if (secrets.needsPin && secrets.pin.empty())
+        return Abort(job, "The job was sent for secure print and its PIN is not known here: it is not printed "
+                          "without it");
     Target target;
     std::string problem;
     if (!TargetOf(papplJobGetPrinter(job), &target, &problem)) return Abort(job, problem);
@@ -184,7 +208,7 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
     if (!place && NeedsTicket(text))
         return Abort(job, std::string(NO_TICKET_PLACE) + ", so its secure-print password and account number cannot "
                                                          "reach the print server");
-    Sending sending(job);
+    Sending sending(job, app);
     for (unsigned delay = RETRY_FIRST_S;;) {
         _OEM_PRIVDEVMODE record;
         JobRecord(job, options, text, &record);
@@ -196,7 +220,7 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
         if (!start.accepted && (!start.started || refusal != REFUSED_UNREACHABLE))
             return Abort(job, Explained(start, refusal, app.lib));
         if (!start.accepted) {
-            if (!WaitToRetry(job, &delay)) return false;
+            if (!WaitToRetry(job, &delay)) return app.stopping ? GiveUp(job, &hook, "") : false;
             continue;
         }
         std::string noPlace = std::string(NO_TICKET_PLACE) + ", so the print server cannot tell whose job it is";
@@ -206,7 +230,7 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
         if (hook.Write(header.data(), header.size(), &unreached)) return SendRest(job, &hook, in, target, finished);
         if (!unreached) return GiveUp(job, &hook, "The connection to the print server's raw print port was lost");
         hook.GiveUp();
-        if (!WaitToRetry(job, &delay)) return false;
+        if (!WaitToRetry(job, &delay)) return app.stopping ? GiveUp(job, &hook, "") : false;
     }
 }
 
@@ -217,7 +241,7 @@ namespace {
 BOOL WatchPort(void*, StandinPortEvent event, DWORD value)
 {
     if (!tJob) return TRUE;
-    if (papplJobIsCanceled(tJob)) return FALSE;
+    if (papplJobIsCanceled(tJob) || AppOf(tJob).stopping) return FALSE;
     unsigned seconds = static_cast<unsigned>(value / 1000);
     if (event == STANDIN_PORT_WAITING)
         papplJobSetMessage(tJob, "The printer is not taking data; waiting for it (%u s)", seconds);
@@ -237,19 +261,90 @@ pid_t StartPdftops(pappl_job_t* job, int* out)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    // Not the server's blocked signals: pdftops ends on SIGTERM as usual.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     std::string file = papplJobGetFilename(job) ? papplJobGetFilename(job) : "";
     std::string name = "pdftops", level = "-level3", toOutput = "-";
     char* argv[] = {&name[0], &level[0], &file[0], &toOutput[0], nullptr};
     pid_t pid = -1;
-    if (posix_spawnp(&pid, "pdftops", &actions, nullptr, argv, environ) != 0) pid = -1;
+    if (posix_spawnp(&pid, "pdftops", &actions, &attributes, argv, environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(fds[1]);
     *out = fds[0];
     if (pid < 0) close(fds[0]);
     return pid;
 }
 
+// A job's print through `print`, once however often PAPPL starts the job:
+// a second start leaves it to the first and ends without a word to PAPPL
+// (whose ending of the job after the first stands), unless it came after
+// that ending and so made the job "processing" again, when it ends it
+// again with the first's result.
+bool Once(pappl_job_t* job, const std::function<bool()>& print)
+{
+    App& app = AppOf(job);
+    bool printed = false;
+    if (app.starts.Claim(job, &printed)) {
+        bool result = print();
+        app.starts.Printed(job, result);
+        return result;
+    }
+    if (papplJobGetState(job) == IPP_JSTATE_PROCESSING) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Started again after it ended: ended again as before");
+        return printed;
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Started a second time: left to its first start");
+    pthread_exit(nullptr);
+}
+
 }  // namespace
+
+bool JobStarts::Claim(pappl_job_t* job, bool* printed)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    time_t now = time(nullptr);
+    for (auto it = jobs_.begin(); it != jobs_.end();)
+        it = it->second.stage == ENDED && now - it->second.ended > STARTS_KEPT_S ? jobs_.erase(it) : std::next(it);
+    auto key = std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+    auto found = jobs_.find(key);
+    if (found == jobs_.end()) {
+        jobs_[key] = Entry();
+        return true;
+    }
+    changed_.wait(hold, [&] { return jobs_[key].stage == ENDED; });
+    *printed = jobs_[key].printed;
+    return false;
+}
+
+void JobStarts::Printed(pappl_job_t* job, bool printed)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = jobs_.find(std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)));
+    if (found == jobs_.end()) return;
+    found->second.stage = printed ? PRINTED : NOT_PRINTED;
+    found->second.printed = printed;
+}
+
+void JobStarts::Ended(pappl_job_t* job)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = jobs_.find(std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)));
+    if (found == jobs_.end() || found->second.stage == PRINTING) return;
+    found->second.stage = ENDED;
+    found->second.ended = time(nullptr);
+    changed_.notify_all();
+}
+
+void StopHere()
+{
+    for (;;) pause();
+}
 
 StartResult StartJob(const App& app, HookJob* job, _OEM_PRIVDEVMODE* record, const Credentials& credentials,
                      const std::string& document)
@@ -272,15 +367,19 @@ bool TargetOf(pappl_printer_t* printer, Target* target, std::string* problem)
 
 bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
 {
-    const char* file = papplJobGetFilename(job);
-    int in = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
-    if (in < 0) return Abort(job, "Cannot read the job's document");
-    bool printed = Send(job, options, in, nullptr);
-    close(in);
-    return printed;
+    return Once(job, [&] {
+        const char* file = papplJobGetFilename(job);
+        int in = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
+        if (in < 0) return Abort(job, "Cannot read the job's document");
+        bool printed = Send(job, options, in, nullptr);
+        close(in);
+        return printed;
+    });
 }
 
-bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
+namespace {
+
+bool PrintPdfOnce(pappl_job_t* job)
 {
     int in = -1;
     pid_t pid = papplJobGetFilename(job) ? StartPdftops(job, &in) : -1;
@@ -303,10 +402,19 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
     return printed;
 }
 
+}  // namespace
+
+bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
+{
+    return Once(job, [&] { return PrintPdfOnce(job); });
+}
+
 bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*)
 {
-    TakeSecrets(AppOf(job), job);
-    return Abort(job, "JPEG and PNG documents are not printed: send PostScript, PDF, PWG raster or Apple raster");
+    return Once(job, [&] {
+        TakeSecrets(AppOf(job), job);
+        return Abort(job, "JPEG and PNG documents are not printed: send PostScript, PDF, PWG raster or Apple raster");
+    });
 }
 
 void WatchPorts() { StandinSetPortWait(0, WatchPort, nullptr); }
