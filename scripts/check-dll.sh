@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks a built Windows DLL statically: its export table is exactly the
-# hooks' (names and ordinals), it imports only system DLLs and not
+# hooks' (names and ordinals) under the DLL's name umpd.dll, it imports only system DLLs and not
 # winspool.drv (the spooler functions are bound at run time), it is
 # stripped, and no instruction reads or writes a 32-byte (ymm) register at
 # a stack address (MinGW-w64's GCC does not align the stack to 32 bytes).
@@ -27,6 +27,12 @@ got_exports=$(awk -v base="$base" '
   on { gsub(/[][]/, " "); print $1 + base, $2 }' <<<"$table" | sort -n)
 if [ "$got_exports" != "$want_exports" ]; then
   echo "FAIL $dll: export table is"; echo "$got_exports"; echo "expected"; echo "$want_exports"; exit 1
+fi
+
+# The name in the export directory: a driver's set-up names the DLL umpd.dll.
+name=$(awk '/^Name[ \t]/ { print $3; exit }' <<<"$table")
+if [ "$name" != umpd.dll ]; then
+  echo "FAIL $dll: the export directory names the DLL '$name', not umpd.dll"; exit 1
 fi
 
 allowed='^(KERNEL32\.dll|msvcrt\.dll|USER32\.dll|WINSPOOL\.DRV|WS2_32\.dll|WSOCK32\.dll|ADVAPI32\.dll)$'
@@ -59,4 +65,4 @@ esac
 if ! file "$dll" | grep -q "$magic"; then
   echo "FAIL $dll: not a $arch image: $(file "$dll")"; exit 1
 fi
-echo "ok $dll ($arch): exports the dialog procedures at ordinals 1-3 and the hooks at 4-8; stripped; no stack-relative ymm access; imports $(tr '\n' ' ' <<<"$imports")"
+echo "ok $dll ($arch): umpd.dll, exports the dialog procedures at ordinals 1-3 and the hooks at 4-8; stripped; no stack-relative ymm access; imports $(tr '\n' ' ' <<<"$imports")"
