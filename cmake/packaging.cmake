@@ -5,7 +5,9 @@
 # its user and reload cupsd.
 set(deb ${PROJECT_SOURCE_DIR}/packaging/debian)
 install(FILES ${deb}/pralix-printer-app.service DESTINATION /lib/systemd/system)
-install(FILES ${deb}/copyright ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/pralix)
+# The copyright and the picture the administrators' guide (below) shows; the
+# developers' README stays in the sources.
+install(FILES ${deb}/copyright ${PROJECT_SOURCE_DIR}/docs/release-page.png DESTINATION share/doc/pralix)
 
 # The changelog of a native package, compressed as dpkg wants it (no name, no
 # time stamp).
@@ -17,13 +19,21 @@ file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   COMMAND gzip -9n -f -k ${CMAKE_BINARY_DIR}/packaging/changelog
   DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz
-  COMMAND gzip -9n -c ${deb}/pralix-printer-app.8 >${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz
-  DEPENDS ${deb}/pralix-printer-app.8)
-add_custom_target(debian_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION share/doc/pralix)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz DESTINATION share/man/man8)
+# The manual pages of the programs the package installs, and the guide, each
+# compressed as Debian's tools compress them (no name, no time stamp).
+set(packaged_docs ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+foreach(source man/pralix.8 man/pralix-printer-app.8 docs/admin-guide.md)
+  get_filename_component(name ${source} NAME)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}.gz
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${source} >${CMAKE_BINARY_DIR}/packaging/${name}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source})
+  list(APPEND packaged_docs ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+endforeach()
+add_custom_target(debian_docs ALL DEPENDS ${packaged_docs})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${CMAKE_BINARY_DIR}/packaging/admin-guide.md.gz
+  DESTINATION share/doc/pralix)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/pralix.8.gz ${CMAKE_BINARY_DIR}/packaging/pralix-printer-app.8.gz
+  DESTINATION share/man/man8)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pralix)
