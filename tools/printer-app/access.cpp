@@ -274,6 +274,12 @@ http_status_t AuthorizeJobOperation(App& app, pappl_client_t* client, ipp_t* req
     bool read = In(READ_OPERATIONS, op);
     Owner owner = OwnerOf(app, client, request, job, !read);
     if (read) {
+        // The owner by name, without the proof: asked to sign in, as for a
+        // change (a client that signed in for its job can sign in again).
+        const char* named = ippGetString(ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME), 0, nullptr);
+        const char* username = papplJobGetUsername(job);
+        if (owner == Owner::NOT_SIGNED_IN && named && username && strcmp(named, username) == 0)
+            return HTTP_STATUS_UNAUTHORIZED;
         if (owner != Owner::YES) WithholdPrivate(request);
         return HTTP_STATUS_CONTINUE;
     }

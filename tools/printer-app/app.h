@@ -66,6 +66,9 @@ public:
     // rest stays until the job ends. Empty when none.
     JobSecrets Take(uintptr_t id);
     void Drop(uintptr_t id);
+    // The job has ended: its secrets are wiped and it holds nothing, but its
+    // owner's proof stays for the job's history (the last ENDED_KEPT jobs).
+    void End(uintptr_t id);
     // How many jobs' secrets satisfy `which`.
     size_t Count(const std::function<bool(const JobSecrets&)>& which);
     // Runs `change` on a job's secrets under the table's short lock (never
@@ -73,8 +76,10 @@ public:
     bool Change(uintptr_t id, const std::function<void(JobSecrets&)>& change);
 
 private:
+    static const size_t ENDED_KEPT = 1000;
     std::mutex lock_;
     std::map<uintptr_t, JobSecrets> held_;
+    std::deque<uintptr_t> ended_;  // oldest first
     uintptr_t next_ = 1;
 };
 
@@ -172,6 +177,7 @@ struct App {
     size_t heldPerClient = 10, heldInAll = 100;  // the most jobs held for the Held jobs page
     gid_t adminGroup = 0;                // administrators: root and this group's members
     std::string salt;                    // of the owners' proofs, this process's own
+    bool restoring = false;              // the state is being loaded (before the server runs)
     std::atomic<bool> stopping{false};   // SIGTERM: every send is given up, nothing more is printed
     std::atomic<int> sending{0};         // jobs whose data is on its way to a print server
     pappl_system_t* system = nullptr;

@@ -297,6 +297,20 @@ void SecretsTable::Drop(uintptr_t id)
     held_.erase(id);
 }
 
+void SecretsTable::End(uintptr_t id)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = held_.find(id);
+    if (found == held_.end()) return;
+    Wipe(&found->second.credentials);
+    Wipe(&found->second.pin);
+    found->second.hold = Hold::NONE;
+    ended_.push_back(id);
+    if (ended_.size() <= ENDED_KEPT) return;
+    held_.erase(ended_.front());
+    ended_.pop_front();
+}
+
 bool SecretsTable::Change(uintptr_t id, const std::function<void(JobSecrets&)>& change)
 {
     std::lock_guard<std::mutex> hold(lock_);
@@ -340,17 +354,19 @@ void OnEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t 
     // PAPPL holds the job's lock here: setting its data takes none.
     if (event == PAPPL_EVENT_JOB_CREATED) {
         // A job from this machine's socket, which PAPPL serves without the
-        // callback: held by the submit subcommand until the policy is known.
+        // callback (held by the submit subcommand), or one restored from the
+        // state (held as it is loaded): held until the policy is known.
         if (!tPending.id) {
             JobSecrets local;
             local.hold = Hold::DECIDING;
+            local.restored = static_cast<App*>(app)->restoring;
             tPending.id = static_cast<App*>(app)->secrets.Put(std::move(local));
         }
         papplJobSetData(job, reinterpret_cast<void*>(tPending.id));
         tPending.id = 0;
     } else if (event == PAPPL_EVENT_JOB_COMPLETED) {
         // The tables' own short locks, never held while PAPPL is called.
-        static_cast<App*>(app)->secrets.Drop(reinterpret_cast<uintptr_t>(papplJobGetData(job)));
+        static_cast<App*>(app)->secrets.End(reinterpret_cast<uintptr_t>(papplJobGetData(job)));
         static_cast<App*>(app)->starts.Ended(job);
     }
 }

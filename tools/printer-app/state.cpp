@@ -50,21 +50,6 @@ bool Filter(const std::string& from, const std::string& to, bool restoring)
     return static_cast<bool>(out);
 }
 
-struct Restoring {
-    App* app;
-    std::vector<pappl_job_t*> jobs;
-};
-
-void CollectRestored(pappl_job_t* job, void* data)
-{
-    if (!papplJobGetData(job)) static_cast<Restoring*>(data)->jobs.push_back(job);
-}
-
-void CollectPrinter(pappl_printer_t* printer, void* data)
-{
-    papplPrinterIterateActiveJobs(printer, CollectRestored, data, 1, 0);
-}
-
 }  // namespace
 
 bool SaveState(pappl_system_t* system, void* data)
@@ -87,18 +72,10 @@ bool LoadState(pappl_system_t* system, App& app)
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot read the state %s", app.stateFile.c_str());
         return false;
     }
+    // Each job restored is created anew, its job-created event telling
+    // OnEvent that it is restored (held, to be decided: DECIDING).
+    app.restoring = true;
     papplSystemLoadState(system, app.stateFile.c_str());
-    Restoring r{&app, {}};
-    papplSystemIteratePrinters(system, CollectPrinter, &r);
-    for (pappl_job_t* job : r.jobs) {
-        JobSecrets s;
-        s.hold = Hold::DECIDING;
-        s.restored = true;
-        s.needsPin = ippGetBoolean(papplJobGetAttribute(job, SECURE_PRINT_MARK), 0);
-        papplJobSetData(job, reinterpret_cast<void*>(app.secrets.Put(std::move(s))));
-    }
-    if (!r.jobs.empty())
-        papplLog(system, PAPPL_LOGLEVEL_INFO, "%zu jobs restored held until their print servers' policies are known",
-                 r.jobs.size());
+    app.restoring = false;
     return true;
 }
