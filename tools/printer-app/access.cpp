@@ -265,10 +265,36 @@ bool WaitsForSignIn(App& app, pappl_job_t* job)
     return hold != Hold::NONE;
 }
 
+bool IsRaster(ipp_t* request)
+{
+    const char* format = ippGetString(ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE), 0, nullptr);
+    return format && (strcmp(format, "image/pwg-raster") == 0 || strcmp(format, "image/urf") == 0);
+}
+
+// The document of a job that waits for someone to sign in: from the client
+// that made the job, under the name it gave (nobody signed in for it yet);
+// never raster, which PAPPL prints as it arrives, hold or not.
+http_status_t AddToHeld(App& app, pappl_client_t* client, ipp_t* request, pappl_job_t* job)
+{
+    if (IsRaster(request)) {
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Job %d refused a raster document: it waits for a sign-in, and "
+                       "raster prints as it arrives", papplJobGetID(job));
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    std::string address;
+    app.secrets.Change(reinterpret_cast<uintptr_t>(papplJobGetData(job)), [&](JobSecrets& s) { address = s.address; });
+    const char* named = ippGetString(ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME), 0, nullptr);
+    const char* owner = papplJobGetUsername(job);
+    bool same = !address.empty() && address == AddressOf(client) && named && owner && strcmp(named, owner) == 0;
+    return same ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
+}
+
 http_status_t AuthorizeJobOperation(App& app, pappl_client_t* client, ipp_t* request, ipp_op_t op)
 {
     pappl_job_t* job = papplClientGetJob(client);
     if (!job) return HTTP_STATUS_CONTINUE;  // PAPPL answers "not found"
+    bool adds = op == IPP_OP_SEND_DOCUMENT || op == IPP_OP_SEND_URI;
+    if (adds && WaitsForSignIn(app, job)) return AddToHeld(app, client, request, job);
     if (op == IPP_OP_RELEASE_JOB && WaitsForSignIn(app, job)) return HTTP_STATUS_FORBIDDEN;
     if (IsAdministrator(app, client)) return HTTP_STATUS_CONTINUE;
     bool read = In(READ_OPERATIONS, op);

@@ -145,6 +145,10 @@ public:
     // True for the job's first start. For another, waits until PAPPL has
     // ended the job after the first and gives the first's result.
     bool Claim(pappl_job_t* job, bool* printed);
+    // For a start that must never be the first (PAPPL streams a raster job
+    // in its client's thread, so a job thread for it is a second start):
+    // waits until the job has ended; the first's result.
+    bool AwaitEnd(pappl_job_t* job);
     void Printed(pappl_job_t* job, bool printed);
     void Ended(pappl_job_t* job);  // PAPPL's job-completed event
 
@@ -230,7 +234,14 @@ void ReadBasic(pappl_client_t* client, Credentials* credentials);
 std::vector<std::string> SignInKeys(pappl_client_t* client, const std::string& user);
 std::string AddressOf(pappl_client_t* client);
 
+// upload.cpp: a client's connection gives up after this many seconds
+// without a byte.
+void SetClientTimeout(int seconds);
+
 // identity.cpp
+// The connection of this thread's current request (PAPPL serves each
+// client's requests on a thread of its own); null for the local socket's.
+http_t* RequestHttp();
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t groupId, void* app);
 void OnEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void* app);
 JobSecrets TakeSecrets(App& app, pappl_job_t* job);
@@ -274,6 +285,9 @@ bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void* app);
 // JPEG and PNG, which PAPPL would make raster: refused.
 bool RefuseImage(pappl_job_t* job, pappl_device_t* device, void* app);
+// A job thread PAPPL started for a raster job, which its client's thread
+// prints: a second start.
+bool StartedAgain(pappl_job_t* job, pappl_device_t* device, void* app);
 // Watches the sends of every job: a cancelled job is given up.
 void WatchPorts();
 

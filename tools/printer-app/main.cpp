@@ -46,6 +46,7 @@ const char USAGE[] =
     "        wait too, for clients that never answer 401), held-job-timeout=N[s|m|h] (4h: then cancelled),\n"
     "      held-jobs-per-client=N (10), held-jobs-limit=N (100): the most jobs held for the Held jobs page,\n"
     "      sign-in-lockout=N[s|m|h] (15m: how long repeated refused sign-ins lock a client or user out),\n"
+    "      client-timeout=N[s|m|h] (30s: a client's connection or upload that sends nothing so long is given up),\n"
     "      admin-group=GROUP (none: administrators are root and the server's own user; the local socket is\n"
     "        theirs and this group's)\n"
     "  add -d NAME -v pralix://HOST[:PORT] -m pralix [-o OPTION=VALUE]...   a printer for a print server\n"
@@ -66,7 +67,7 @@ struct Settings {
     pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
     int port = DEFAULT_PORT;
     bool listens = true, holdRemote = false;
-    time_t heldFor = 4 * 60 * 60, lockout = 15 * 60;
+    time_t heldFor = 4 * 60 * 60, lockout = 15 * 60, clientTimeout = 30;
     long heldPerClient = 10, heldInAll = 100;
 };
 
@@ -164,7 +165,9 @@ bool ReadSettings(int n, cups_option_t* options, Settings* s, std::string* probl
     const struct {
         const char* name;
         time_t Settings::*field;
-    } durations[] = {{"held-job-timeout", &Settings::heldFor}, {"sign-in-lockout", &Settings::lockout}};
+    } durations[] = {{"held-job-timeout", &Settings::heldFor},
+                     {"sign-in-lockout", &Settings::lockout},
+                     {"client-timeout", &Settings::clientTimeout}};
     const struct {
         const char* name;
         long Settings::*field;
@@ -294,6 +297,7 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     app->heldPerClient = static_cast<size_t>(s.heldPerClient);
     app->heldInAll = static_cast<size_t>(s.heldInAll);
     app->throttle.lockout = s.lockout;
+    SetClientTimeout(static_cast<int>(s.clientTimeout));
     app->system = system;
     papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, SetUpPrinter, MakeDriver, app);
     papplSystemAddTimerCallback(system, 0, 1, WatchHeldJobs, app);
@@ -305,6 +309,8 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
         papplLog(system, PAPPL_LOGLEVEL_WARN, "pdftops (poppler-utils) is not installed: PDF documents are not taken");
     for (const char* image : {"image/jpeg", "image/png"})
         papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
+    for (const char* raster : {"image/pwg-raster", "image/urf"})
+        papplSystemAddMIMEFilter(system, raster, "application/postscript", StartedAgain, app);
     app->stateFile = s.stateDir + "/" + NAME + ".state";
     if (!LoadState(system, *app)) {
         papplSystemDelete(system);

@@ -281,26 +281,29 @@ pid_t StartPdftops(pappl_job_t* job, int* out)
     return pid;
 }
 
-// A job's print through `print`, once however often PAPPL starts the job:
-// a second start leaves it to the first and ends without a word to PAPPL
-// (whose ending of the job after the first stands), unless it came after
-// that ending and so made the job "processing" again, when it ends it
-// again with the first's result.
-bool Once(pappl_job_t* job, const std::function<bool()>& print)
+// A start of a job after its first (see JobStarts): it leaves the job to
+// the first and ends without a word to PAPPL (whose ending of the job after
+// the first stands), unless it came after that ending and so made the job
+// "processing" again, when it ends it again with the first's result.
+bool LeaveToFirst(pappl_job_t* job, bool printed)
 {
-    App& app = AppOf(job);
-    bool printed = false;
-    if (app.starts.Claim(job, &printed)) {
-        bool result = print();
-        app.starts.Printed(job, result);
-        return result;
-    }
     if (papplJobGetState(job) == IPP_JSTATE_PROCESSING) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Started again after it ended: ended again as before");
         return printed;
     }
     papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Started a second time: left to its first start");
     pthread_exit(nullptr);
+}
+
+// A job's print through `print`, once however often PAPPL starts the job.
+bool Once(pappl_job_t* job, const std::function<bool()>& print)
+{
+    App& app = AppOf(job);
+    bool printed = false;
+    if (!app.starts.Claim(job, &printed)) return LeaveToFirst(job, printed);
+    bool result = print();
+    app.starts.Printed(job, result);
+    return result;
 }
 
 }  // namespace
@@ -312,14 +315,24 @@ bool JobStarts::Claim(pappl_job_t* job, bool* printed)
     for (auto it = jobs_.begin(); it != jobs_.end();)
         it = it->second.stage == ENDED && now - it->second.ended > STARTS_KEPT_S ? jobs_.erase(it) : std::next(it);
     auto key = std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
-    auto found = jobs_.find(key);
-    if (found == jobs_.end()) {
+    if (jobs_.find(key) == jobs_.end()) {
         jobs_[key] = Entry();
         return true;
     }
     changed_.wait(hold, [&] { return jobs_[key].stage == ENDED; });
     *printed = jobs_[key].printed;
     return false;
+}
+
+bool JobStarts::AwaitEnd(pappl_job_t* job)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    auto key = std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+    changed_.wait(hold, [&] {
+        auto found = jobs_.find(key);
+        return found != jobs_.end() && found->second.stage == ENDED;
+    });
+    return jobs_[key].printed;
 }
 
 void JobStarts::Printed(pappl_job_t* job, bool printed)
@@ -334,10 +347,14 @@ void JobStarts::Printed(pappl_job_t* job, bool printed)
 void JobStarts::Ended(pappl_job_t* job)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    auto found = jobs_.find(std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)));
-    if (found == jobs_.end() || found->second.stage == PRINTING) return;
-    found->second.stage = ENDED;
-    found->second.ended = time(nullptr);
+    // A job ended without a start of ours (refused as it started, cancelled
+    // while queued) is ended too, for a start that comes after.
+    auto key = std::make_pair(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
+    bool known = jobs_.count(key) != 0;
+    Entry& e = jobs_[key];
+    if (known && e.stage == PRINTING) return;  // its print's end comes after
+    e.stage = ENDED;
+    e.ended = time(nullptr);
     changed_.notify_all();
 }
 
@@ -407,6 +424,11 @@ bool PrintPdfOnce(pappl_job_t* job)
 bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
 {
     return Once(job, [&] { return PrintPdfOnce(job); });
+}
+
+bool StartedAgain(pappl_job_t* job, pappl_device_t*, void*)
+{
+    return LeaveToFirst(job, AppOf(job).starts.AwaitEnd(job));
 }
 
 bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*)

@@ -30,6 +30,8 @@ struct RasterJob {
     bool sinkFailed = false;  // the sender stopped reading: its own message says why
     std::thread sender;
     bool sent = false;  // Send's result, read after the join
+    unsigned pages = 0, lines = 0, height = 0;  // pages begun; lines of the page, of its height
+    http_t* upload = nullptr;  // the client's connection, whose body the pages come in
     std::mutex lock;
     std::string verdict = NOT_WHOLE;  // "" once the PostScript ended whole
 };
@@ -157,6 +159,21 @@ bool EndUnsent(pappl_job_t* job, const RasterJob& r)
     return Abort(job, !r.refused.empty() ? r.refused : "The raster document has no page that could be read");
 }
 
+// PAPPL takes the end of the pages for the end of the document, also when a
+// next page's header was unreadable or the upload was cut between pages: the
+// document is whole when its body has ended and the pages it promised (PWG's
+// total page count, Apple raster's page count) have come. Why not, or "".
+std::string Shortfall(pappl_job_t* job, const RasterJob& r)
+{
+    int promised = papplJobGetImpressions(job);
+    if (promised > 0 && r.pages < static_cast<unsigned>(promised))
+        return "The raster document promised " + std::to_string(promised) + " pages and held " +
+               std::to_string(r.pages);
+    if (r.upload && httpGetState(r.upload) == HTTP_STATE_POST_RECV)
+        return "The raster document did not end where its pages did (an unreadable page, or a cut upload)";
+    return "";
+}
+
 // Why the PostScript must not print, when the document or its conversion is
 // the reason; empty when it may, or when the sender stopped first.
 std::string DocumentProblem(pappl_job_t* job, const RasterJob& r, bool ended)
@@ -171,7 +188,10 @@ std::string DocumentProblem(pappl_job_t* job, const RasterJob& r, bool ended)
 
 bool RasterStart(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
 {
+    bool printed = false;
+    if (!AppOf(job).starts.Claim(job, &printed)) return printed;
     auto r = std::make_shared<RasterJob>();
+    r->upload = RequestHttp();
     r->options.reset(new pappl_pr_options_t(*options));
     r->options->num_vendor = 0;
     r->options->vendor = nullptr;
@@ -188,26 +208,39 @@ bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     r->refused = PageRefusal(job, options);
     if (!r->refused.empty()) return false;
     if (!r->converter && !StartSending(job, r)) return false;
+    r->pages++;
+    r->lines = 0;
+    r->height = options->header.cupsHeight;
     return r->converter->StartPage(options->header);
 }
 
 bool RasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned, const unsigned char* line)
 {
     RasterJob* r = Find(job);
+    if (r) r->lines++;
     return r && r->converter && r->converter->WriteLine(line, options->header.cupsBytesPerLine);
 }
 
+// PAPPL ends a page whose lines stopped coming as if it were whole (a cut
+// upload, a stalled client): only a page of all its lines is.
 bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
 {
     RasterJob* r = Find(job);
-    return r && r->converter && r->converter->EndPage();
+    if (r && r->lines < r->height)
+        r->refused = "The raster document ended in page " + std::to_string(r->pages) + ", after " +
+                     std::to_string(r->lines) + " of its " + std::to_string(r->height) + " lines";
+    return r && r->refused.empty() && r->converter && r->converter->EndPage();
 }
 
-bool RasterEnd(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+namespace {
+
+bool RasterEndOnce(pappl_job_t* job)
 {
     std::shared_ptr<RasterJob> r = Take(job);
     if (!r) return false;
     if (r->out < 0) return EndUnsent(job, *r);
+    std::string short_ = Shortfall(job, *r);
+    if (r->refused.empty()) r->refused = short_;
     bool ended = r->converter->EndJob(), cancelled = CancelledByUser(job);
     std::string problem = DocumentProblem(job, *r, ended);
     std::string verdict = cancelled          ? "The job was cancelled"
@@ -217,4 +250,13 @@ bool RasterEnd(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     if (Finish(std::move(r), verdict)) return true;
     if (!problem.empty() && !cancelled) Abort(job, problem);
     return false;
+}
+
+}  // namespace
+
+bool RasterEnd(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    bool printed = RasterEndOnce(job);
+    AppOf(job).starts.Printed(job, printed);
+    return printed;
 }
