@@ -237,11 +237,16 @@ std::string AddressOf(pappl_client_t* client);
 // upload.cpp: a client's connection gives up after this many seconds
 // without a byte.
 void SetClientTimeout(int seconds);
+// Whether the last read of this thread's client reached the end of the
+// request's body (a read after the last byte, not just the last byte).
+bool UploadEnded();
+// The pages an Apple raster body of this thread's request promised; 0 when
+// none did.
+unsigned ApplePagesPromised();
+// A request of this thread's client begins.
+void NewRequest();
 
 // identity.cpp
-// The connection of this thread's current request (PAPPL serves each
-// client's requests on a thread of its own); null for the local socket's.
-http_t* RequestHttp();
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t groupId, void* app);
 void OnEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void* app);
 JobSecrets TakeSecrets(App& app, pappl_job_t* job);

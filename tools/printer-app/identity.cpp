@@ -28,7 +28,7 @@ struct Pending {
     ~Pending() { Drop(); }
 };
 thread_local Pending tPending;
-thread_local http_t* tRequestHttp = nullptr;
+
 
 bool CreatesJob(ipp_op_t op) { return op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB; }
 
@@ -336,11 +336,9 @@ void PolicyCache::Keep(const std::string& server, const Policy& policy)
     known_[server] = {policy, time(nullptr)};
 }
 
-http_t* RequestHttp() { return tRequestHttp; }
-
 http_status_t Authorize(pappl_client_t* client, const char*, gid_t, void* app)
 {
-    tRequestHttp = papplClientGetHTTP(client);
+    NewRequest();
     ipp_t* request = papplClientGetRequest(client);
     ipp_op_t op = request ? ippGetOperation(request) : IPP_OP_CUPS_INVALID;
     if (!CreatesJob(op)) {

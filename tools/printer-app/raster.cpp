@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -31,7 +32,6 @@ struct RasterJob {
     std::thread sender;
     bool sent = false;  // Send's result, read after the join
     unsigned pages = 0, lines = 0, height = 0;  // pages begun; lines of the page, of its height
-    http_t* upload = nullptr;  // the client's connection, whose body the pages come in
     std::mutex lock;
     std::string verdict = NOT_WHOLE;  // "" once the PostScript ended whole
 };
@@ -165,11 +165,12 @@ bool EndUnsent(pappl_job_t* job, const RasterJob& r)
 // total page count, Apple raster's page count) have come. Why not, or "".
 std::string Shortfall(pappl_job_t* job, const RasterJob& r)
 {
-    int promised = papplJobGetImpressions(job);
+    int promised = std::max(papplJobGetImpressions(job), static_cast<int>(ApplePagesPromised()));
     if (promised > 0 && r.pages < static_cast<unsigned>(promised))
         return "The raster document promised " + std::to_string(promised) + " pages and held " +
                std::to_string(r.pages);
-    if (r.upload && httpGetState(r.upload) == HTTP_STATE_POST_RECV)
+    // PAPPL streams the raster on its client's thread, this one.
+    if (!UploadEnded())
         return "The raster document did not end where its pages did (an unreadable page, or a cut upload)";
     return "";
 }
@@ -191,7 +192,6 @@ bool RasterStart(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
     bool printed = false;
     if (!AppOf(job).starts.Claim(job, &printed)) return printed;
     auto r = std::make_shared<RasterJob>();
-    r->upload = RequestHttp();
     r->options.reset(new pappl_pr_options_t(*options));
     r->options->num_vendor = 0;
     r->options->vendor = nullptr;

@@ -11,14 +11,42 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
 std::atomic<int> gClientTimeout{30};
+// What this thread's reads of its client's request found: PAPPL serves a
+// client's connection on a thread of its own.
+thread_local bool tBodyEnded = false;      // the last read reached the body's proper end
+thread_local bool tTimedOut = false;       // the client timeout passed in this read
+thread_local http_t* tGivenUp = nullptr;   // a connection whose body was cut or timed out
+thread_local unsigned tApplePages = 0;     // the page count of an Apple raster body's header
+thread_local char tStart[12];              // the first bytes of the body (read after the request's attributes)
+thread_local size_t tStarted = 0;
+
+// libcups asks this at the client timeout: give up.
+int GiveUp(http_t*, void*)
+{
+    tTimedOut = true;
+    return 0;
+}
+
+unsigned BigEndian32(const char* p)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return (unsigned(b[0]) << 24) | (unsigned(b[1]) << 16) | (unsigned(b[2]) << 8) | b[3];
+}
 
 }  // namespace
 
 void SetClientTimeout(int seconds) { gClientTimeout = seconds; }
+
+bool UploadEnded() { return tBodyEnded; }
+
+unsigned ApplePagesPromised() { return tApplePages; }
+
+void NewRequest() { tApplePages = 0, tStarted = 0; }
 
 // A new client's connection gives up a read or a wait (the TLS handshake's
 // included) after the client timeout without a byte.
@@ -27,15 +55,30 @@ extern "C" http_t* httpAcceptConnection(int fd, int blocking)
     using Accept = http_t* (*)(int, int);
     static const Accept libcups = reinterpret_cast<Accept>(dlsym(RTLD_NEXT, "httpAcceptConnection"));
     http_t* http = libcups ? libcups(fd, blocking) : nullptr;
-    if (http) httpSetTimeout(http, gClientTimeout, nullptr, nullptr);
+    if (http) httpSetTimeout(http, gClientTimeout, GiveUp, nullptr);
     return http;
 }
 
-// The end of a body that did not end (cut, or timed out) is an error, as it
-// is for a body with a Content-Length: -1, not 0.
-extern "C" int httpRead(http_t* http, char* buffer, int length)
+// The end of a body that did not end (cut, or timed out; libcups returns 0
+// for both, and for a chunked body moves on as if it had ended) is an error,
+// -1, as it is for a cut body with a Content-Length; and so is every read of
+// that connection after it, which would otherwise each wait the timeout
+// again (PAPPL reads the rest of a cut raster page line by line).
+extern "C" ssize_t httpRead2(http_t* http, char* buffer, size_t length)
 {
-    ssize_t n = httpRead2(http, buffer, length > 0 ? static_cast<size_t>(length) : 0);
-    if (n == 0 && length > 0 && httpGetState(http) == HTTP_STATE_POST_RECV) return -1;
-    return static_cast<int>(n);
+    using Read = ssize_t (*)(http_t*, char*, size_t);
+    static const Read libcups = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "httpRead2"));
+    if (http == tGivenUp || !libcups) return -1;
+    tTimedOut = false;
+    ssize_t n = libcups(http, buffer, length);
+    bool cut = n < 0 || (n == 0 && length > 0 &&
+                         (httpGetState(http) == HTTP_STATE_POST_RECV || httpError(http) != 0 || tTimedOut));
+    tBodyEnded = n == 0 && !cut;
+    if (cut) tGivenUp = http;
+    // An Apple raster says at its start how many pages it holds; PAPPL does
+    // not pass that on. The body's reads begin once the request's attributes
+    // are read (NewRequest, from the authorization callback).
+    for (ssize_t i = 0; i < n && tStarted < sizeof tStart; i++) tStart[tStarted++] = buffer[i];
+    if (tStarted == sizeof tStart && memcmp(tStart, "UNIRAST", 8) == 0) tApplePages = BigEndian32(tStart + 8);
+    return cut ? -1 : n;
 }
