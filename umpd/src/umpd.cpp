@@ -1,6 +1,6 @@
 // The spooler's hooks: job start, the job's data with the job ticket spliced
-// in before the first "%%EndComments" (and the document's own ticket lines
-// before it made inert), end, close and abort.
+// in before the first line that begins "%%EndComments" (and the document's
+// own ticket lines before it made inert), end, close and abort.
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"
@@ -174,21 +174,22 @@ PSMarkKind NextMark(const PendingData& d, uint64_t from, uint64_t* pos)
 }
 
 // Length of the longest end of the pending data after `from` that may begin a
-// mark: a proper prefix of the tag, or of a ticket line at a line's start.
+// mark: a proper prefix of the tag or of a ticket line, at a line's start.
 DWORD HeldSuffix(const PendingData& d, uint64_t from)
 {
     DWORD k = d.size() - from < HELD_MAX ? DWORD(d.size() - from) : HELD_MAX;
     for (; k > 0; k--) {
         uint64_t s = d.size() - k;
-        if (d.Begins(s, PS_TAG, k) || (k < LINE_LEN && d.StartsLine(s) && d.Begins(s, PS_TICKET_LINE, k))) break;
+        if ((d.Begins(s, PS_TAG, k) || (k < LINE_LEN && d.Begins(s, PS_TICKET_LINE, k))) && d.StartsLine(s)) break;
     }
     return k;
 }
 
 // Places one buffer while the ticket is not yet in: splices it before the
-// first tag, makes the document's ticket lines before it inert, and holds
-// back a possible start of either. A job without the tag gets no ticket, so
-// all its ticket lines are the document's. False when any write failed.
+// first line that begins with the tag, makes the document's ticket lines
+// before it inert, and holds back a possible start of either. A job without
+// that line gets no ticket, so all its ticket lines are the document's.
+// False when any write failed.
 bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
 {
     PendingData d{pDriver->held, pDriver->cHeld, buf, cbBuf, pDriver->midLine == 0};
