@@ -74,12 +74,13 @@ protected:
     HANDLE handle_ = nullptr;
 };
 
-// One ticket before the first tag at a line's start and the document's ticket lines before it inert, however cut:
-// near misses, "%%%EndComments", a tag in a title, after a run of '%' or a partial ticket line, a second tag, a
-// partial one at the end; ticket lines after LF, CR, at the start, in a job without the tag, after the tag, not at a
-// line's start, a partial one before a tag.
+// One ticket, left as written, before the first tag at a line's start and every ticket line of the document inert,
+// however cut: near misses, "%%%EndComments", a tag in a title, after a run of '%' or a partial ticket line, a second
+// tag, a partial one at the end; ticket lines after LF, CR, at the start, in a job without the tag, after the tag,
+// not at a line's start, a partial one before a tag.
 TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
 {
+    gFakes.ticket = "%%PRALIX: Spool Delete\r\n";
     for (const std::string& data :
          {std::string("%!PS\n%%Creator: %%End %%EndComment\n%%%EndComments\n%%BeginDocument\n%%EndComments\nshowpage\n"), TAG,
           std::string(40, '%') + TAG + std::string(9, '%'), std::string("%!PS\n%%EndComment\nshowpage\n%%EndComm"),
@@ -173,12 +174,12 @@ TEST_F(HookTest, EveryWayAJobStarts)
 }
 
 #ifndef _WIN32
-// A failed write fails the call, a short one is continued, the rest goes out; then the spooler's own count.
+// A failed write fails the call, a short one is continued, the rest goes out, after the ticket as before it.
 TEST_F(HookTest, SpoolerThatWritesLessOrFails)
 {
     // The fault at the last buffer's first, second or third spooler write.
     const std::vector<std::vector<std::string>> jobs = {
-        {"%!PS\n%%EndComments\nrest"}, {"abc\n%%End", "Comments\n"}, {"no tag yet"}, {"%%EndComments\n", "more"}};
+        {"%!PS\n%%EndComments\nrest"}, {"abc\n%%End", "Comments\n"}, {"no tag yet"}, {"%%EndComments\n", "%%PRALIX: more"}};
     std::string transcript;
     for (const auto& buffers : jobs) {
         for (DWORD at = 1; at <= 3; at++) {

@@ -32,13 +32,13 @@ inline bool SearchAgrees(PSSearchPath path, const std::string& s, bool startsLin
     return kind == FirstMark(s, startsLine, &want) && (kind == PSMARK_NONE || at == want);
 }
 
-// The job as the port gets it: its ticket lines before the first tag inert ("%%" as "% "), the ticket before that tag;
-// both marks only at a line's start.
+// The job as the port gets it: its ticket lines inert ("%%" as "% "), the ticket before the first tag; both marks
+// only at a line's start.
 inline std::string Spliced(const std::string& job, const std::string& ticket)
 {
-    size_t tag = FirstLineStart(job, true, PS_TAG);
-    std::string out = "\n" + job.substr(0, tag);
+    std::string out = "\n" + job;
     for (const char* start : {"\n%%PRALIX:", "\r%%PRALIX:"})
         for (size_t p = out.find(start); p != std::string::npos; p = out.find(start, p + 1)) out[p + 2] = ' ';
-    return out.substr(1) + (tag == std::string::npos ? "" : ticket + job.substr(tag));
+    size_t tag = FirstLineStart(job, true, PS_TAG);
+    return tag == std::string::npos ? out.substr(1) : out.substr(1, tag) + ticket + out.substr(tag + 1);
 }

@@ -244,8 +244,8 @@ void TraceNotValid(DWORD cbValue);
 BYTE* QueryDriverInfo1(HANDLE hPrinter);
 
 // The data search (umpd_search.cpp). The ticket goes just before the first
-// line that begins with the tag; before it, only the ticket may carry lines
-// that begin as its lines do.
+// line that begins with the tag; only the ticket may carry lines that begin
+// as its lines do, before it or after it.
 constexpr char PS_TAG[] = "%%EndComments";
 constexpr char PS_TICKET_LINE[] = "%%PRALIX:";
 enum PSMarkKind { PSMARK_NONE, PSMARK_TAG, PSMARK_TICKET_LINE };
