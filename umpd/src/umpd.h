@@ -193,9 +193,8 @@ struct _INIDRIVER {
     DWORD Page;
     int32_t state;  // 1 once the job ticket is in the stream
     DWORD revOrd;
-    // Bytes at the end of the data so far that may begin a line
-    // "%%EndComments" or a ticket line; they go out before anything that
-    // follows them.
+    // Bytes at the end of the data so far that may begin the tag's line or
+    // a ticket line; they go out before anything that follows them.
     BYTE held[HELD_MAX];
     DWORD cHeld;
     int32_t notValidTold;  // 1 once the trace said the stored value is not a record
