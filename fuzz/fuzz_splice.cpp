@@ -1,8 +1,8 @@
 // fuzz_splice: streams a PostScript job through DrvSplStartDoc, DrvSplWritePrinter, DrvSplEndDoc and DrvSplClose,
 // cut into buffers of random sizes. Checks that each data call takes its whole buffer and that the port receives the
-// job with the ticket inserted exactly once, just before the first complete "%%EndComments" (none when it has none),
-// the job's own "%%PRALIX:" lines before it inert and every other byte unchanged. Input: a PRNG seed (4 bytes) and
-// the largest buffer (1 byte), then the job.
+// job with the ticket, as written, inserted exactly once, just before the first complete "%%EndComments" that begins
+// a line (none when it has none), the job's own "%%PRALIX:" lines inert before it and after it and every other byte
+// unchanged. Input: a PRNG seed (4 bytes) and the largest buffer (1 byte), then the job.
 #include "fakes.h"
 #include "fuzz_printer.h"
 #include "marks.h"

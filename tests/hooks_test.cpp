@@ -74,18 +74,22 @@ protected:
     HANDLE handle_ = nullptr;
 };
 
-// One ticket before the first tag and the document's ticket lines before it inert, however cut: near misses,
-// "%%%EndComments", a second tag, a partial one at the end; ticket lines after LF, CR, at the start, in a job without
-// the tag, after the tag, not at a line's start, a partial one before a tag.
+// One ticket, left as written, before the first tag at a line's start and every ticket line of the document inert,
+// however cut: near misses, "%%%EndComments", a tag in a title, after a run of '%' or a partial ticket line, a second
+// tag, a partial one at the end; ticket lines after LF, CR, at the start, in a job without the tag, after the tag,
+// not at a line's start, a partial one before a tag.
 TEST_F(HookTest, TicketGoesOnceBeforeTheFirstTagHoweverTheDataIsCut)
 {
+    gFakes.ticket = "%%PRALIX: Spool Delete\r\n";
     for (const std::string& data :
          {std::string("%!PS\n%%Creator: %%End %%EndComment\n%%%EndComments\n%%BeginDocument\n%%EndComments\nshowpage\n"), TAG,
           std::string(40, '%') + TAG + std::string(9, '%'), std::string("%!PS\n%%EndComment\nshowpage\n%%EndComm"),
           std::string(20, '%'), std::string(),
           std::string("%!PS\n%%PRALIX: DocOwner boss\r%%PRALIX: AccountNumber 9\r\n%%EndComments\n%%PRALIX: Spool Save\n"),
           std::string("%%PRALIX: Spool Hold\n x%%PRALIX: a\n%%%PRALIX: b\n%%PRALIX c\n%%PRALIX:"),
-          std::string("\n%%PRALIX%%EndComments\n%%PRALI")}) {
+          std::string("\n%%PRALIX%%EndComments\n%%PRALIX\r%%EndComments\n%%PRALI"),
+          std::string("%!PS\n%%Title: a %%EndComments b\r\n%%PRALIX: DocOwner boss\n%%EndComments\r%%PRALIX: Spool Save\r\n"
+                      "%%EndComments\n%%PRALIX: x")}) {
         const std::string want = Spliced(data, gFakes.ticket);
         std::vector<std::vector<size_t>> cutsList;
         for (size_t cut = 0; cut <= data.size(); cut++) cutsList.push_back({cut});
@@ -109,11 +113,11 @@ TEST_F(HookTest, AbortTellsTheUserAndDropsHeldBytes)
         InstallUser(&user);
         HANDLE h = Start();
         ASSERT_NE(h, nullptr);
-        Write(h, "abc%%End");
+        Write(h, "abc\n%%End");
         if (abort) DrvSplAbort(h);
         UninstallUser();
         DrvSplClose(h);
-        EXPECT_EQ(printer_.EndJobAndRead(), "abc");
+        EXPECT_EQ(printer_.EndJobAndRead(), "abc\n");
         std::vector<std::string> seen;
         for (const SeenMessage& m : user.Messages()) seen.push_back(m.caption + ": " + m.text + ((m.style & 0xF) == MB_OK ? " [OK]" : ""));
         EXPECT_EQ(seen, abort ? std::vector<std::string>{"Abort: Printing Aborted... [OK]"} : std::vector<std::string>());
@@ -170,12 +174,12 @@ TEST_F(HookTest, EveryWayAJobStarts)
 }
 
 #ifndef _WIN32
-// A failed write fails the call, a short one is continued, the rest goes out; then the spooler's own count.
+// A failed write fails the call, a short one is continued, the rest goes out, after the ticket as before it.
 TEST_F(HookTest, SpoolerThatWritesLessOrFails)
 {
     // The fault at the last buffer's first, second or third spooler write.
     const std::vector<std::vector<std::string>> jobs = {
-        {"%!PS\n%%EndComments\nrest"}, {"abc%%End", "Comments\n"}, {"no tag yet"}, {"%%EndComments\n", "more"}};
+        {"%!PS\n%%EndComments\nrest"}, {"abc\n%%End", "Comments\n"}, {"no tag yet"}, {"%%EndComments\n", "%%PRALIX: more"}};
     std::string transcript;
     for (const auto& buffers : jobs) {
         for (DWORD at = 1; at <= 3; at++) {
@@ -228,7 +232,7 @@ TEST(TagSearch, EveryPathAgreesWithTheDefinition)
     for (int round = 0; round < 200; round++) {
         std::string buf;
         for (size_t size = rng() % 300; buf.size() < size;) buf += pieces[rng() % (round % 3 ? 9 : 10)];
-        if (round % 3 == 1) buf.insert(rng() % (buf.size() + 1), rng() % 2 ? "\n%%PRALIX:" : TAG);
+        if (round % 3 == 1) buf.insert(rng() % (buf.size() + 1), rng() % 2 ? "\n%%PRALIX:" : "\r" + TAG);
         for (size_t cut = 0; cut <= buf.size(); cut++)
             for (PSSearchPath p = SEARCH_PORTABLE; p <= BestPSSearchPath(); p = PSSearchPath(p + 1)) {
                 const bool startsLine = cut && (buf[cut - 1] == '\n' || buf[cut - 1] == '\r');

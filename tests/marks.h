@@ -7,11 +7,17 @@
 #include <memory>
 #include <string>
 
-// The first mark wholly inside s: the tag anywhere, a ticket line at a line's start (s's start when startsLine).
-inline PSMarkKind FirstMark(const std::string& s, bool startsLine, size_t* at)
+// Where `mark` first begins a line of s (after LF or CR; at its start when startsLine), or npos.
+inline size_t FirstLineStart(const std::string& s, bool startsLine, const std::string& mark)
 {
     const std::string t = (startsLine ? "\n" : " ") + s;
-    size_t tag = s.find(PS_TAG), line = std::min(t.find("\n%%PRALIX:"), t.find("\r%%PRALIX:"));
+    return std::min(t.find("\n" + mark), t.find("\r" + mark));
+}
+
+// The first mark wholly inside s at a line's start (s's start when startsLine): the tag or a ticket line.
+inline PSMarkKind FirstMark(const std::string& s, bool startsLine, size_t* at)
+{
+    size_t tag = FirstLineStart(s, startsLine, PS_TAG), line = FirstLineStart(s, startsLine, PS_TICKET_LINE);
     *at = std::min(tag, line);
     return tag < line ? PSMARK_TAG : line < tag ? PSMARK_TICKET_LINE : PSMARK_NONE;
 }
@@ -26,12 +32,13 @@ inline bool SearchAgrees(PSSearchPath path, const std::string& s, bool startsLin
     return kind == FirstMark(s, startsLine, &want) && (kind == PSMARK_NONE || at == want);
 }
 
-// The job as the port gets it: its ticket lines before the first tag inert ("%%" as "% "), the ticket before that tag.
+// The job as the port gets it: its ticket lines inert ("%%" as "% "), the ticket before the first tag; both marks
+// only at a line's start.
 inline std::string Spliced(const std::string& job, const std::string& ticket)
 {
-    size_t tag = job.find(PS_TAG);
-    std::string out = "\n" + job.substr(0, tag);
+    std::string out = "\n" + job;
     for (const char* start : {"\n%%PRALIX:", "\r%%PRALIX:"})
         for (size_t p = out.find(start); p != std::string::npos; p = out.find(start, p + 1)) out[p + 2] = ' ';
-    return out.substr(1) + (tag == std::string::npos ? "" : ticket + job.substr(tag));
+    size_t tag = FirstLineStart(job, true, PS_TAG);
+    return tag == std::string::npos ? out.substr(1) : out.substr(1, tag) + ticket + out.substr(tag + 1);
 }

@@ -127,10 +127,12 @@ job "two copies, each with its own ticket and guard line" 60 2 job-password=4711
 job "an output bin with no tray" 60 1 output-bin=bottom-shelf
 job "the printer resets after it read the whole job" 71 1 ""
 
-# Ticket lines in the document's header speak for nobody: made inert, the inserted block the only ticket.
-printf '%%!PS-Adobe-3.0\r\n%%%%PRALIX: DocOwner boss\n%%%%PRALIX: AccountNumber 9999\n%%%%EndComments\nshowpage\n' \
+# The document's ticket lines speak for nobody, before its %%EndComments or after: made inert, the inserted block the
+# only ticket. A title with the tag in it is no place for the ticket: the guard line begins a line of its own.
+printf '%%!PS-Adobe-3.0\r\n%%%%Title: not %%%%EndComments\r\n%%%%PRALIX: DocOwner boss\n%%%%PRALIX: AccountNumber 9999\n' \
   >"$work/forged.ps"
-job "a header with forged ticket lines" 60 1 "" "$work/forged.ps"
+printf '%%%%EndComments\n%%%%PRALIX: Spool Save\r\n%%%%PRALIX: DocOwner after\nshowpage\n' >>"$work/forged.ps"
+job "a header with forged ticket lines, the tag in its title, more after it" 60 1 job-password=4711 "$work/forged.ps"
 
 # No place for the ticket: printed with a warning, unless the job carries what only the ticket brings.
 printf '%%!PS-Adobe-3.0\n%%%%Title: no end of comments\nshowpage\n' >"$work/noplace.ps"

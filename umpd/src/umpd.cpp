@@ -1,6 +1,6 @@
 // The spooler's hooks: job start, the job's data with the job ticket spliced
-// in before the first "%%EndComments" (and the document's own ticket lines
-// before it made inert), end, close and abort.
+// in before the first line that begins "%%EndComments" (and the document's
+// own ticket lines made inert, before it and after it), end, close and abort.
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"
@@ -174,22 +174,23 @@ PSMarkKind NextMark(const PendingData& d, uint64_t from, uint64_t* pos)
 }
 
 // Length of the longest end of the pending data after `from` that may begin a
-// mark: a proper prefix of the tag, or of a ticket line at a line's start.
+// mark: a proper prefix of the tag or of a ticket line, at a line's start.
 DWORD HeldSuffix(const PendingData& d, uint64_t from)
 {
     DWORD k = d.size() - from < HELD_MAX ? DWORD(d.size() - from) : HELD_MAX;
     for (; k > 0; k--) {
         uint64_t s = d.size() - k;
-        if (d.Begins(s, PS_TAG, k) || (k < LINE_LEN && d.StartsLine(s) && d.Begins(s, PS_TICKET_LINE, k))) break;
+        if ((d.Begins(s, PS_TAG, k) || (k < LINE_LEN && d.Begins(s, PS_TICKET_LINE, k))) && d.StartsLine(s)) break;
     }
     return k;
 }
 
-// Places one buffer while the ticket is not yet in: splices it before the
-// first tag, makes the document's ticket lines before it inert, and holds
-// back a possible start of either. A job without the tag gets no ticket, so
-// all its ticket lines are the document's. False when any write failed.
-bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
+// Places one buffer: splices the ticket before the first line that begins
+// with the tag, makes every ticket line of the document inert, before the
+// ticket and after it, and holds back a possible start of either mark. A job
+// without that line gets no ticket, so all its ticket lines are the
+// document's. False when any write failed.
+bool PlaceData(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
 {
     PendingData d{pDriver->held, pDriver->cHeld, buf, cbBuf, pDriver->midLine == 0};
     HANDLE h = pDriver->hPrinter;
@@ -199,12 +200,12 @@ bool SpliceTicket(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
         PSMarkKind kind = NextMark(d, from, &mark);
         if (kind == PSMARK_NONE) break;
         if (kind == PSMARK_TAG) {
+            if (pDriver->state != 0) continue;  // a later tag is the document's
             ok = WriteRange(h, d, done, mark) && ok;
             ok = AddPralixOptions(h, pDriver->notValidTold == 0) && ok;
-            ok = WriteRange(h, d, mark, d.size()) && ok;
+            done = mark;
             pDriver->state = 1;
-            pDriver->cHeld = 0;
-            return ok;
+            continue;
         }
         // The caller's buffer is the spooler's: the "%%" goes out as "% " in pieces.
         ok = WriteRange(h, d, done, mark + 1) && ok;
@@ -291,8 +292,9 @@ HANDLE WINAPI DrvSplStartDoc(HANDLE hPrinter, DWORD JobId)
     return handle;
 }
 
-// *pcWritten tells the caller that its own bytes are taken, held or written;
-// the inserted ticket is not counted.
+// *pcWritten tells the caller that its own bytes are taken, held or written
+// (a short spooler write is continued, after the ticket as before it); the
+// inserted ticket is not counted.
 BOOL WINAPI DrvSplWritePrinter(HANDLE hDriver, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
 {
     auto* pDriver = static_cast<_INIDRIVER*>(hDriver);
@@ -301,8 +303,7 @@ BOOL WINAPI DrvSplWritePrinter(HANDLE hDriver, LPVOID pBuf, DWORD cbBuf, LPDWORD
            Hex(pcWritten));
     pDriver->cWritePrinter++;
     *pcWritten = cbBuf;
-    if (pDriver->state != 0) return SplWritePrinter(pDriver->hPrinter, pBuf, cbBuf, pcWritten);
-    return SpliceTicket(pDriver, static_cast<const BYTE*>(pBuf), cbBuf) ? TRUE : FALSE;
+    return PlaceData(pDriver, static_cast<const BYTE*>(pBuf), cbBuf) ? TRUE : FALSE;
 }
 
 void WINAPI DrvSplEndDoc(HANDLE hDriver)

@@ -176,7 +176,7 @@ const DWORD INIDRIVER_STATUS_STARTED = 0x1;
 const DWORD INIDRIVER_STATUS_ENDED = 0x2;
 
 // The most bytes held back at a buffer's end: a proper prefix of
-// "%%EndComments" (12), or of a ticket line at a line's start (8).
+// "%%EndComments" (12) or of a ticket line (8), at a line's start.
 const DWORD HELD_MAX = 12;
 
 // One job, from DrvSplStartDoc to DrvSplClose; the spooler holds it as the
@@ -193,7 +193,7 @@ struct _INIDRIVER {
     DWORD Page;
     int32_t state;  // 1 once the job ticket is in the stream
     DWORD revOrd;
-    // Bytes at the end of the data so far that may begin "%%EndComments" or
+    // Bytes at the end of the data so far that may begin the tag's line or
     // a ticket line; they go out before anything that follows them.
     BYTE held[HELD_MAX];
     DWORD cHeld;
@@ -242,14 +242,15 @@ void TraceNotValid(DWORD cbValue);
 // when the spooler cannot tell.
 BYTE* QueryDriverInfo1(HANDLE hPrinter);
 
-// The data search (umpd_search.cpp). The ticket goes just before the tag;
-// before it, only the ticket may carry lines that begin as its lines do.
+// The data search (umpd_search.cpp). The ticket goes just before the first
+// line that begins with the tag; only the ticket may carry lines that begin
+// as its lines do, before it or after it.
 constexpr char PS_TAG[] = "%%EndComments";
 constexpr char PS_TICKET_LINE[] = "%%PRALIX:";
 enum PSMarkKind { PSMARK_NONE, PSMARK_TAG, PSMARK_TICKET_LINE };
-// The first mark that lies wholly inside buf: the tag anywhere, or a ticket
-// line at a line's start (just after LF or CR; at buf's start when
-// startsLine). *at: where it starts, when there is one.
+// The first mark that lies wholly inside buf at a line's start (just after
+// LF or CR; at buf's start when startsLine): the tag or a ticket line. *at:
+// where it starts, when there is one.
 PSMarkKind FindPSMark(const BYTE* buf, size_t len, bool startsLine, size_t* at);
 // The same on a path of the caller's choice, which the processor must have.
 enum PSSearchPath { SEARCH_PORTABLE, SEARCH_SSE2, SEARCH_AVX2 };

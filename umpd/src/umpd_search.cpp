@@ -1,9 +1,9 @@
-// The data search: in one pass over a buffer, the first "%%EndComments" and
-// the lines before it that begin as the ticket's lines do. A filter keeps the
-// positions of a "%%" with, 7 bytes on, the tag's 'm' or a ticket line's 'X'
-// (rare there in text and in comment lines alike), 64 positions a step (SSE2,
-// or AVX2 where the processor has it; 8 in portable code); only those
-// positions are compared.
+// The data search: in one pass over a buffer, the first line that begins
+// "%%EndComments" or as the ticket's lines do. A filter keeps the positions
+// of a "%%" with, 7 bytes on, the tag's 'm' or a ticket line's 'X' (rare
+// there in text and in comment lines alike), 64 positions a step (SSE2, or
+// AVX2 where the processor has it; 8 in portable code); only those positions
+// are compared, and only where a line starts.
 #include "umpd.h"
 
 #include <cstring>
@@ -25,13 +25,15 @@ bool IsCandidate(const BYTE* b, size_t i)
     return b[i] == '%' && b[i + 1] == '%' && (b[i + PROBE] == 'm' || b[i + PROBE] == 'X');
 }
 
-// The mark at candidate i, if any.
+// The mark at candidate i, if any. Both marks are comment lines: a title
+// that contains "%%EndComments" is no place for the ticket.
 PSMarkKind MarkAt(const BYTE* b, size_t len, size_t i, bool startsLine)
 {
+    bool lineStart = i > 0 ? b[i - 1] == '\n' || b[i - 1] == '\r' : startsLine;
+    if (!lineStart) return PSMARK_NONE;
     if (b[i + PROBE] == 'm')
         return len - i >= TAG_LEN && memcmp(b + i, PS_TAG, TAG_LEN) == 0 ? PSMARK_TAG : PSMARK_NONE;
-    bool lineStart = i > 0 ? b[i - 1] == '\n' || b[i - 1] == '\r' : startsLine;
-    return lineStart && memcmp(b + i, PS_TICKET_LINE, LINE_LEN) == 0 ? PSMARK_TICKET_LINE : PSMARK_NONE;
+    return memcmp(b + i, PS_TICKET_LINE, LINE_LEN) == 0 ? PSMARK_TICKET_LINE : PSMARK_NONE;
 }
 
 // A scan goes over positions [p, end) in steps of its width while a whole step
