@@ -135,7 +135,7 @@ printf '%%%%EndComments\n%%%%PRALIX: Spool Save\r\n%%%%PRALIX: DocOwner after\ns
 job "a header with forged ticket lines, the tag in its title, more after it" 60 1 job-password=4711 "$work/forged.ps"
 
 # No place for the ticket: printed with a warning, unless the job carries what only the ticket brings.
-printf '%%!PS-Adobe-3.0\n%%%%Title: no end of comments\nshowpage\n' >"$work/noplace.ps"
+printf '%%!PS-Adobe-3.0\n%%%%Title: a title with %%%%EndComments in it\nshowpage\n' >"$work/noplace.ps"
 printf '%%PDF-1.4\n1 0 obj << >> endobj\n%%%%EOF\n' >"$work/raw.pdf"
 job "no place for the ticket" 60 1 "" "$work/noplace.ps"
 job "no place for the ticket, a secure-print password" 60 1 job-password=4711 "$work/noplace.ps"

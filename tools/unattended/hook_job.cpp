@@ -15,8 +15,7 @@
 
 namespace {
 
-const char TAG[] = "%%EndComments";
-const size_t TAG_LEN = sizeof TAG - 1;
+const size_t TAG_LEN = sizeof PS_TAG - 1;
 
 // The slots of the jobs running now: the lowest free one is a new job's.
 std::mutex gSlotsLock;
@@ -118,7 +117,26 @@ std::string RejectedFields(const RunSeen& seen, HMODULE lib)
 }
 
 const char NO_TICKET_PLACE[] =
-    "The job has no place for the print server's ticket (it is not PostScript with %%EndComments in its first MiB)";
+    "The job has no place for the print server's ticket (it is not PostScript with a line that begins "
+    "%%EndComments in its first MiB)";
+
+namespace {
+
+// Whether bytes [from, to) of the header hold the start of a line that
+// begins with the tag (the library's search, as the library places the
+// ticket: not a tag inside a line).
+bool HoldsPlace(const std::vector<char>& header, size_t from, size_t to)
+{
+    const BYTE* p = reinterpret_cast<const BYTE*>(header.data());
+    bool startsLine = from == 0 || p[from - 1] == '\n' || p[from - 1] == '\r';
+    for (size_t at = 0; from < to; from += at + 1, startsLine = false) {
+        PSMarkKind kind = FindPSMark(p + from, to - from, startsLine, &at);
+        if (kind != PSMARK_TICKET_LINE) return kind == PSMARK_TAG;
+    }
+    return false;
+}
+
+}  // namespace
 
 bool ReadHeader(int fd, std::vector<char>* header, bool* place)
 {
@@ -133,7 +151,7 @@ bool ReadHeader(int fd, std::vector<char>* header, bool* place)
         // Only where the new bytes could complete a tag.
         size_t from = got > TAG_LEN ? got - TAG_LEN : 0;
         got += static_cast<size_t>(n);
-        *place = memmem(header->data() + from, got - from, TAG, TAG_LEN) != nullptr;
+        *place = HoldsPlace(*header, from, got);
     }
     header->resize(got);
     return true;
