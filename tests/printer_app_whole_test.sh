@@ -11,9 +11,9 @@ type -P ipptool curl gs setsid >/dev/null || { echo "FAIL: see scripts/install-d
 . "$here/script_lib.sh"
 out=$work/transcript.txt host=192.0.2.13 port=8631
 app() { ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 timeout 60 "$build/bin/pralix-printer-app" "$@"; }
-start_app() {  # the server, until its local socket is there
+start_app() {  # the server, until its local socket is there; its PATH $app_path if set
   rm -f /run/pralix-printer-app.sock
-  "$build/bin/pralix-printer-app" server -o listen-hostname=$host -o state-directory="$work/state" \
+  env ${app_path:+PATH="$app_path"} "$build/bin/pralix-printer-app" server -o listen-hostname=$host -o state-directory="$work/state" \
     -o spool-directory="$work/spool" -o log-file="$work/app.log" -o client-timeout=3s >>"$work/app.out" 2>&1 &
   apppid=$! pids+=($!)
   until_ok 100 test -S /run/pralix-printer-app.sock || { echo "FAIL: the server did not start"; exit 1; }
@@ -25,7 +25,7 @@ ipp() {  # ipp CREDS PRINTER TESTFILE [ipptool -d ...]: as root (an administrato
 }
 state() {  # state PRINTER JOB: its state and message
   ipp - "$1" "$here/printer_app_access.test" -d attrs=1 -d job="$2" |
-    sed -n 's/^ *\(job-state\|job-state-message\) ([^)]*) = \(.*\)/  \1 = \2/p'
+    sed -n 's/^ *\(job-state\|job-state-message\|job-impressions-completed\) ([^)]*) = \(.*\)/  \1 = \2/p'
 }
 ended() {  # ended PRINTER JOB: its state once it has ended (30 s at most)
   local p=$1 j=$2
@@ -116,6 +116,20 @@ page=$(stat -c %s "$work/one.pwg")  # where the first page ends
     echo "  at the print server: $(($(jobs_at "$at") - before)) jobs, $(grep -o 'DocComment c[0-9]*-j[0-9]*' \
       "$work/server$at.out" | sort -u | wc -l) different titles"
   done
+  echo "## the state after them: the jobs not yet ended only, no title of an ended job"
+  until_ok 100 eval '[ "$(grep -c "^Job " "$work/state/pralix-printer-app.state")" -le 2 ]'
+  echo "jobs in the state: $(grep -c "^Job " "$work/state/pralix-printer-app.state"), titles of ended jobs:" \
+    "$(grep -c "c[0-9]-j[0-9]" "$work/state/pralix-printer-app.state")"
+  echo "## pages counted (a PostScript job of three pages), and a PDF job where only Ghostscript is installed"
+  { sed -n '1,/^%%EndSetup/p' "$sample"; printf '%%%%Page: %s %s\nshowpage\n' 1 1 2 2 3 3; } >"$work/three.ps"
+  ipp - many "$here/printer_app.test" -f "$work/three.ps" | sed -n 's/^ *job-id (integer) = \(.*\)/  job \1/p'
+  ended many 101
+  kill -TERM "$apppid" && wait "$apppid"
+  mkdir "$work/gs-only" && ln -s "$(type -P gs)" "$work/gs-only/gs"
+  app_path=$work/gs-only start_app
+  ps2pdf "$sample" "$work/sample.pdf"
+  ipp - many "$here/printer_app.test" -f "$work/sample.pdf" | sed -n 's/^ *job-id (integer) = \(.*\)/  job \1/p'
+  ended many 102
   echo "  started twice, left to the first: $(grep -c 'Started a second time' "$work/app.log") (varies), ended twice:" \
     "$(grep -c 'Started again after it ended' "$work/app.log")"
 } >>"$out" 2>&1

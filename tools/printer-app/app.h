@@ -181,6 +181,7 @@ struct App {
     size_t heldPerClient = 10, heldInAll = 100;  // the most jobs held for the Held jobs page
     gid_t adminGroup = 0;                // administrators: root and this group's members
     std::string salt;                    // of the owners' proofs, this process's own
+    int pdfConverter = -1;               // which PDF converter (printing.cpp), -1 none
     bool restoring = false;              // the state is being loaded (before the server runs)
     std::atomic<bool> stopping{false};   // SIGTERM: every send is given up, nothing more is printed
     std::atomic<int> sending{0};         // jobs whose data is on its way to a print server
@@ -285,9 +286,15 @@ bool Abort(pappl_job_t* job, const std::string& why);
 // start (tried again while the print server does not answer), its header,
 // then the rest; `finished` says at its end whether the document is whole
 // ("" when it is). False when it did not print (the job's message says why).
-bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished);
+// The pages it held, as its DSC comments count them, in `pages` if given.
+bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished,
+          unsigned* pages = nullptr);
 bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void* app);
+// Which PDF converter is installed; -1 when none.
+int PdfConverter();
+// Whether a program is in a directory of PATH.
+bool OnPath(const char* program);
 // JPEG and PNG, which PAPPL would make raster: refused.
 bool RefuseImage(pappl_job_t* job, pappl_device_t* device, void* app);
 // A job thread PAPPL started for a raster job, which its client's thread

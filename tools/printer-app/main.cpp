@@ -9,6 +9,7 @@
 
 #include <standin.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/random.h>
@@ -47,6 +48,7 @@ const char USAGE[] =
     "      held-jobs-per-client=N (10), held-jobs-limit=N (100): the most jobs held for the Held jobs page,\n"
     "      sign-in-lockout=N[s|m|h] (15m: how long repeated refused sign-ins lock a client or user out),\n"
     "      client-timeout=N[s|m|h] (30s: a client's connection or upload that sends nothing so long is given up),\n"
+    "      trace=on|off (off: the hook library's trace of each job on standard output),\n"
     "      admin-group=GROUP (none: administrators are root and the server's own user; the local socket is\n"
     "        theirs and this group's)\n"
     "  add -d NAME -v pralix://HOST[:PORT] -m pralix [-o OPTION=VALUE]...   a printer for a print server\n"
@@ -66,7 +68,7 @@ struct Settings {
     std::string stateDir, spoolDir, logFile, listen, hostname, authService = AUTH_SERVICE, adminGroup;
     pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
     int port = DEFAULT_PORT;
-    bool listens = true, holdRemote = false;
+    bool listens = true, holdRemote = false, trace = false;
     time_t heldFor = 4 * 60 * 60, lockout = 15 * 60, clientTimeout = 30;
     long heldPerClient = 10, heldInAll = 100;
 };
@@ -108,6 +110,14 @@ bool ParsePort(const char* value, Settings* s, std::string* problem)
     s->port = static_cast<int>(port);
     if (*value && !*end && port > 0 && port < 65536) return true;
     *problem = std::string("server-port must be a port number, not ") + value;
+    return false;
+}
+
+bool ParseTrace(const char* value, Settings* s, std::string* problem)
+{
+    s->trace = strcmp(value, "on") == 0;
+    if (s->trace || strcmp(value, "off") == 0) return true;
+    *problem = std::string("trace must be on or off, not ") + value;
     return false;
 }
 
@@ -162,6 +172,8 @@ bool ReadSettings(int n, cups_option_t* options, Settings* s, std::string* probl
     const char* level = cupsGetOption("log-level", n, options);
     const char* port = cupsGetOption("server-port", n, options);
     const char* hold = cupsGetOption("hold-without-credentials", n, options);
+    const char* trace = cupsGetOption("trace", n, options);
+    if (trace && !ParseTrace(trace, s, problem)) return false;
     const struct {
         const char* name;
         time_t Settings::*field;
@@ -233,20 +245,6 @@ bool LoadLibrary(App* app, std::string* problem)
     return true;
 }
 
-// Whether a program is in a directory of PATH.
-bool OnPath(const char* program)
-{
-    const char* path = getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // A new or restored printer: its supply and its "Held jobs" page.
 void SetUpPrinter(pappl_printer_t* printer, void* app)
 {
@@ -276,6 +274,12 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     app->salt = Salt();
     if (app->salt.empty()) return Fail("cannot draw random numbers");
     if (!LoadLibrary(app, &problem)) return Fail(problem);
+    // The hook library traces each hook call on standard output: a line or
+    // two a job, which a service's journal keeps. Only on request.
+    if (!s.trace) {
+        int none = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (none >= 0) dup2(none, STDOUT_FILENO), close(none);
+    }
     pappl_system_t* system =
         papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE, NAME, s.port, "_print,_universal",
                           s.spoolDir.c_str(), s.logFile.c_str(), s.level, s.authService.c_str(), false);
@@ -291,7 +295,15 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
                     std::to_string(s.port));
     }
     char host[256];
-    cupsSetServerCredentials(ssl.c_str(), papplSystemGetHostName(system, host, sizeof host), 1);
+    papplSystemGetHostName(system, host, sizeof host);
+    cupsSetServerCredentials(ssl.c_str(), host, 1);
+    // Made now, not at the first client's connection (libcups would make it
+    // then, and first connections at once raced each other making it).
+    if (access((ssl + "/" + host + ".crt").c_str(), F_OK) != 0 &&
+        !cupsMakeServerCredentials(ssl.c_str(), host, 0, nullptr, time(nullptr) + 10 * 365 * 86400)) {
+        papplSystemDelete(system);
+        return Fail("cannot make the TLS certificate in " + ssl);
+    }
     app->holdRemote = s.holdRemote;
     app->heldFor = s.heldFor;
     app->heldPerClient = static_cast<size_t>(s.heldPerClient);
@@ -303,10 +315,12 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     papplSystemAddTimerCallback(system, 0, 1, WatchHeldJobs, app);
     papplSystemSetAuthCallback(system, "Basic", Authorize, app);
     papplSystemSetEventCallback(system, OnEvent, app);
-    if (OnPath("pdftops"))
+    app->pdfConverter = PdfConverter();
+    if (app->pdfConverter >= 0)
         papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", PrintPdf, app);
     else
-        papplLog(system, PAPPL_LOGLEVEL_WARN, "pdftops (poppler-utils) is not installed: PDF documents are not taken");
+        papplLog(system, PAPPL_LOGLEVEL_WARN,
+                 "Neither pdftops (poppler-utils) nor gs (ghostscript) is installed: PDF documents are not taken");
     for (const char* image : {"image/jpeg", "image/png"})
         papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
     for (const char* raster : {"image/pwg-raster", "image/urf"})

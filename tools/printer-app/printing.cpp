@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <functional>
 #include <memory>
+#include <vector>
 
 extern char** environ;
 
@@ -128,6 +129,30 @@ void JobRecord(pappl_job_t* job, const pappl_pr_options_t* options, const JobTex
     cupsFreeOptions(numValues, values);
 }
 
+// The document's pages as DSC marks them, "%%Page:" at a line's start,
+// counted as the data passes (split marks too).
+struct PageCount {
+    unsigned pages = 0;
+    std::string carry = "\n";  // the last bytes before the next data; the job's start begins a line
+
+    static bool LineEnd(char c) { return c == '\n' || c == '\r'; }
+    void Feed(const char* data, size_t n)
+    {
+        static const char MARK[] = "%%Page:";
+        const size_t len = sizeof MARK - 1;
+        std::string edge = carry + std::string(data, std::min(n, len - 1));
+        for (size_t i = 1; i < carry.size(); i++)  // marks that begin in the carry and end in the data
+            pages += edge.compare(i, len, MARK) == 0 && LineEnd(edge[i - 1]);
+        for (const char* p = data; (p = static_cast<const char*>(memmem(p, n - (p - data), MARK, len)));) {
+            pages += LineEnd(p == data ? carry.back() : p[-1]);
+            p++;
+            if (static_cast<size_t>(p - data) >= n) break;
+        }
+        carry = (carry + std::string(data + (n > len ? n - len : 0), std::min(n, len)));
+        carry.erase(0, carry.size() > len ? carry.size() - len : 0);
+    }
+};
+
 // Waits before the next try at a print server that does not answer; false
 // when the job was cancelled meanwhile.
 bool WaitToRetry(pappl_job_t* job, unsigned* delay)
@@ -153,9 +178,10 @@ bool GiveUp(pappl_job_t* job, HookJob* hook, const char* why)
 }
 
 // The rest of the document after its header, as it is read; `finished`
-// says at its end whether the document is whole ("" when it is).
+// says at its end whether the document is whole ("" when it is). The pages
+// it holds are the job's impressions.
 bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target,
-              const std::function<std::string()>& finished)
+              const std::function<std::string()>& finished, PageCount* pages)
 {
     std::unique_ptr<char[]> buf(new char[CHUNK]);
     bool unreached = false;
@@ -165,6 +191,7 @@ bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target,
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return GiveUp(job, hook, "Reading the document failed");
         if (n == 0) break;
+        pages->Feed(buf.get(), static_cast<size_t>(n));
         if (!hook->Write(buf.get(), static_cast<size_t>(n), &unreached))
             return GiveUp(job, hook, "The connection to the print server's raw print port was lost");
     }
@@ -188,7 +215,8 @@ std::string Explained(const StartResult& start, Refusal refusal, HMODULE lib)
 
 }  // namespace
 
-bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished)
+bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std::function<std::string()>& finished,
+          unsigned* pagesSent)
 {
     App& app = AppOf(job);
     if (app.stopping) StopHere();
@@ -227,7 +255,13 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
         if (!place && start.seen.identityGiven) return GiveUp(job, &hook, noPlace.c_str());
         if (!place) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; it prints without one", NO_TICKET_PLACE);
         bool unreached = false;
-        if (hook.Write(header.data(), header.size(), &unreached)) return SendRest(job, &hook, in, target, finished);
+        PageCount pages;
+        pages.Feed(header.data(), header.size());
+        if (hook.Write(header.data(), header.size(), &unreached)) {
+            bool sent = SendRest(job, &hook, in, target, finished, &pages);
+            if (sent && pagesSent) *pagesSent = pages.pages;
+            return sent;
+        }
         if (!unreached) return GiveUp(job, &hook, "The connection to the print server's raw print port was lost");
         hook.GiveUp();
         if (!WaitToRetry(job, &delay)) return app.stopping ? GiveUp(job, &hook, "") : false;
@@ -252,9 +286,15 @@ BOOL WatchPort(void*, StandinPortEvent event, DWORD value)
     return TRUE;
 }
 
-// Runs pdftops on the job's file, its PostScript on a pipe; -1 when it
-// cannot be started.
-pid_t StartPdftops(pappl_job_t* job, int* out)
+// The PDF converters, the first installed one used: poppler's pdftops, else
+// Ghostscript's ps2write. The job's file takes the place of FILE.
+const std::vector<std::vector<std::string>> PDF_CONVERTERS = {
+    {"pdftops", "-level3", "FILE", "-"},
+    {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ps2write", "-sOutputFile=-", "-f", "FILE"}};
+
+// Runs the PDF converter on the job's file, its PostScript on a pipe; -1
+// when it cannot be started.
+pid_t StartPdfConverter(pappl_job_t* job, const std::vector<std::string>& command, int* out)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
@@ -268,11 +308,14 @@ pid_t StartPdftops(pappl_job_t* job, int* out)
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    std::string file = papplJobGetFilename(job) ? papplJobGetFilename(job) : "";
-    std::string name = "pdftops", level = "-level3", toOutput = "-";
-    char* argv[] = {&name[0], &level[0], &file[0], &toOutput[0], nullptr};
+    std::vector<std::string> words = command;
+    for (std::string& w : words)
+        if (w == "FILE") w = papplJobGetFilename(job) ? papplJobGetFilename(job) : "";
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, "pdftops", &actions, &attributes, argv, environ) != 0) pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(fds[1]);
@@ -388,8 +431,12 @@ bool PrintPostScript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
         const char* file = papplJobGetFilename(job);
         int in = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
         if (in < 0) return Abort(job, "Cannot read the job's document");
-        bool printed = Send(job, options, in, nullptr);
+        unsigned pages = 0;
+        bool printed = Send(job, options, in, nullptr, &pages);
         close(in);
+        // PAPPL counts one impression for a job printed as it is.
+        if (pages > 1) papplJobSetImpressionsCompleted(job, static_cast<int>(pages) - 1);
+        if (pages > 0) papplJobSetImpressions(job, static_cast<int>(pages));
         return printed;
     });
 }
@@ -398,19 +445,22 @@ namespace {
 
 bool PrintPdfOnce(pappl_job_t* job)
 {
+    const std::vector<std::string>& command = PDF_CONVERTERS[AppOf(job).pdfConverter];
     int in = -1;
-    pid_t pid = papplJobGetFilename(job) ? StartPdftops(job, &in) : -1;
-    if (pid < 0) return Abort(job, "Cannot run pdftops to make the PDF document PostScript");
+    pid_t pid = papplJobGetFilename(job) ? StartPdfConverter(job, command, &in) : -1;
+    if (pid < 0) return Abort(job, "Cannot run " + command[0] + " to make the PDF document PostScript");
     int status = 0;
     auto converted = [&]() -> std::string {
         if (waitpid(pid, &status, 0) == pid) pid = -1;
         bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        return ok ? "" : "pdftops could not make the PDF document PostScript";
+        return ok ? "" : command[0] + " could not make the PDF document PostScript";
     };
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
-    bool printed = Send(job, options, in, converted);
+    unsigned pages = 0;
+    bool printed = Send(job, options, in, converted, &pages);
     papplJobDeletePrintOptions(options);
-    if (printed) papplJobSetImpressionsCompleted(job, 1);
+    papplJobSetImpressionsCompleted(job, static_cast<int>(pages));
+    if (pages > 0) papplJobSetImpressions(job, static_cast<int>(pages));
     close(in);
     if (pid > 0) {
         kill(pid, SIGKILL);
@@ -420,6 +470,27 @@ bool PrintPdfOnce(pappl_job_t* job)
 }
 
 }  // namespace
+
+// Whether a program is in a directory of PATH.
+bool OnPath(const char* program)
+{
+    const char* path = getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+int PdfConverter()
+{
+    for (size_t i = 0; i < PDF_CONVERTERS.size(); i++)
+        if (OnPath(PDF_CONVERTERS[i][0].c_str())) return static_cast<int>(i);
+    return -1;
+}
 
 bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
 {
