@@ -239,8 +239,8 @@ bool RasterEndOnce(pappl_job_t* job)
     std::shared_ptr<RasterJob> r = Take(job);
     if (!r) return false;
     if (r->out < 0) return EndUnsent(job, *r);
-    std::string short_ = Shortfall(job, *r);
-    if (r->refused.empty()) r->refused = short_;
+    // The sender's own refusal (its message says why) comes first.
+    if (r->refused.empty() && !r->sinkFailed) r->refused = Shortfall(job, *r);
     bool ended = r->converter->EndJob(), cancelled = CancelledByUser(job);
     std::string problem = DocumentProblem(job, *r, ended);
     std::string verdict = cancelled          ? "The job was cancelled"
