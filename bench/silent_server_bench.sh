@@ -2,7 +2,8 @@
 # What a silent print server costs the other printers of the printer application: printer "a" names a print server
 # that takes connections and never answers, printer "b" a healthy one. Prints how long a job to b takes to be
 # accepted and to reach b's print server, alone and while a job to a waits on its server; then how long a second job
-# to a, sent as the first is refused, waits for its own refusal. Root: a network and mount namespace of its own.
+# to a, sent as the first is refused, waits for its own refusal, and two jobs to a sent at once. Root: a network and
+# mount namespace of its own.
 #   bench/silent_server_bench.sh [BUILD_DIR]   (default build/linux)
 set -u
 build=$(cd "${1:-build/linux}" && pwd)
@@ -38,6 +39,7 @@ wait_for test -S /run/pralix-printer-app.sock && wait_for grep -q "listening on"
 start=$(now)
 echo "b alone: $(submit b) after $(since "$start") s"
 wait_for jobs_seen 1 && echo "b alone: at its print server after $(since "$start") s"
+sleep 10.5  # b's policy is no longer kept: b's next job asks for it again
 start=$(now)
 submit a >"$work/a.status" &
 first=$!
@@ -49,3 +51,11 @@ wait "$first"
 echo "a: $(cat "$work/a.status") after $(since "$start") s"
 start=$(now)
 echo "a again: $(submit a) after $(since "$start") s"
+sleep 10.5  # a's refusal is no longer kept
+start=$(now)
+twins=()
+for _ in 1 2; do
+  (echo "a, one of two at once: $(submit a) after $(since "$start") s") &
+  twins+=($!)
+done
+wait "${twins[@]}"
