@@ -6,8 +6,8 @@
 FakeSeams gFakes;
 
 // What the loader does before any hook runs.
-const bool gSectionReady =
-    (InitializeCriticalSection(&UmpdSection), InitializeCriticalSection(&UmpdStoreSection), true);
+const bool gSectionReady = (InitializeCriticalSection(&UmpdSection), InitializeCriticalSection(&UmpdStoreSection),
+                            InitializeCriticalSection(&UmpdTurnsSection), true);
 
 void FakeSeams::Reset()
 {

@@ -81,17 +81,24 @@ struct Row {
     std::u16string comment = u"", securePassword = u"";
 };
 
+// The defaults with a seed's fields.
+_OEM_PRIVDEVMODE Seeded(const Seed& seed)
+{
+    _OEM_PRIVDEVMODE o = {};
+    SetDefaultPralixOptions(&o);
+    o.bInitialConnection = seed.address == NONE;
+    swprintf(o.ipAddress, 16, TEXT("%hs"), seed.address.c_str());
+    swprintf(o.docOwner, 25, TEXT("%hs"), seed.user.c_str());
+    swprintf(o.password, 9, TEXT("%hs"), seed.password.c_str());
+    return o;
+}
+
 // A row's outcome, each line named by the row: jobs printed, what the user saw (message boxes: OK alone, in front, no
 // icon), trace lines but the hooks', the Test Page, what is stored, the requests of the server stored.
 std::string Outcome(const Row& row, HINSTANCE resources)
 {
     StoredDriver driver;
-    _OEM_PRIVDEVMODE o = {};
-    SetDefaultPralixOptions(&o);
-    o.bInitialConnection = row.seed.address == NONE;
-    swprintf(o.ipAddress, 16, TEXT("%hs"), row.seed.address.c_str());
-    swprintf(o.docOwner, 25, TEXT("%hs"), row.seed.user.c_str());
-    swprintf(o.password, 9, TEXT("%hs"), row.seed.password.c_str());
+    _OEM_PRIVDEVMODE o = Seeded(row.seed);
     row.comment.copy(reinterpret_cast<char16_t*>(o.docComment), row.comment.size());
     row.securePassword.copy(reinterpret_cast<char16_t*>(o.securePassword), row.securePassword.size());
     SetUserInfo(&o, nullptr, driver.Name().c_str());
@@ -275,6 +282,84 @@ TEST(FlowTest, EveryWayARunEnds)
     for (const Row& row : rows) transcript += Outcome(row, row.bare ? bare : Library());
     FreeLibrary(bare);
     ExpectGolden("flow_runs.txt", transcript);
+}
+
+// The host's choice of turns (null: none) for a scope.
+struct TurnsChoice {
+    explicit TurnsChoice(const char* turns) { SetEnvironmentVariableA("UMPD_TURNS", turns); }
+    ~TurnsChoice() { SetEnvironmentVariableA("UMPD_TURNS", nullptr); }
+};
+
+struct TurnsRow {
+    std::string what;
+    const char* turns;   // UMPD_TURNS, or null
+    Seed first;          // the first job's record; the second job's names the open server
+    std::string answer;  // the first job's dialog, held until released
+    bool releaseAtOnce;  // as the second job starts, its run going on to its server; else once the second job ends
+};
+
+// Two jobs of two drivers, the second started while the first one's run holds its turn: whether the second ended
+// while the first one's run went on, each one's result, what the user saw, the first one's stored fields.
+std::string TurnsOutcome(const TurnsRow& row)
+{
+    TurnsChoice choice(row.turns);
+    StoredDriver first, second;
+    _OEM_PRIVDEVMODE o = Seeded(row.first), other = Seeded(At("open"));
+    SetUserInfo(&o, nullptr, first.Name().c_str());
+    SetUserInfo(&other, nullptr, second.Name().c_str());
+    ScriptedUser user({row.answer}, nullptr);
+    InstallUser(&user);
+    HINSTANCE saved = std::exchange(hInst, Library());
+    testing::internal::CaptureStdout();
+    TestPrinter printers[2] = {TestPrinter(first.Name()), TestPrinter(second.Name())};
+    auto Start = [](TestPrinter& p) {
+        return std::async(std::launch::async, DrvSplStartDoc, p.handle(), p.StartJob(TEXT("flow.ps")));
+    };
+    std::future<HANDLE> jobs[2] = {Start(printers[0])};
+    for (int i = 0; i < 1000 && !user.Holding(); i++) Sleep(10);
+    const bool held = user.Holding();
+    if (row.releaseAtOnce) user.Release();
+    jobs[1] = Start(printers[1]);
+    const bool ended = jobs[1].wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    const bool running = jobs[0].wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    user.Release();
+    std::string out = row.what + " | the first run held its dialog: " + (held ? "yes" : "no") +
+                      ", the second job ended while it went on: " + (ended && running ? "yes" : "no") + "\n";
+    for (int i = 0; i < 2; i++) {
+        HANDLE h = jobs[i].get();
+        if (h) DrvSplClose(h);
+        AbortPrinter(printers[i].handle());
+        out += row.what + " | " + (i ? "second" : "first") + (h ? " printed" : " refused") + "\n";
+    }
+    hInst = saved;
+    testing::internal::GetCapturedStdout();
+    UninstallUser();
+    for (const SeenMessage& m : user.Messages())
+        out += row.what + " | message [" + m.caption + "]: \"" + m.text + "\"\n";
+    EXPECT_FALSE(user.GaveUp());
+    GetUserInfo(&o, nullptr, first.Name().c_str());
+    return out + row.what + " | first stored: address " + Named(HostUtf8(o.ipAddress)) + ", user \"" +
+           HostUtf8(o.docOwner) + "\"\n";
+}
+
+// Runs of one process take turns; under the host's choice of turns per print server, only runs of one server do: a
+// server that never answers, or a dialog nobody answers, holds up no job of another server, and each run keeps its
+// own state; only the first of two first jobs asks for the address.
+TEST(FlowTest, TurnsOfTheProcessOrOfEachPrintServer)
+{
+    ASSERT_NE(Library(), nullptr);
+    const std::string silent = IP + ": hold, 1108=" + Address("silent") + ", OK";
+    const TurnsRow rows[] = {
+        {"process: a silent server", nullptr, FIRST_USE, silent, true},
+        {"server: a silent server", "server", FIRST_USE, silent, true},
+        {"server: a dialog", "server", At("identity"), SA + ": hold, 1112=alice, 1113=s3cret, OK", false},
+    };
+    std::string transcript;
+    for (const TurnsRow& row : rows) transcript += TurnsOutcome(row);
+    TurnsChoice choice("server");
+    const Row firstJobs = {"server: two first jobs at once", FIRST_USE,
+                           {IP + ": 1108=" + Address("identity") + ", OK", ALICE, ALICE}, false, 2};
+    ExpectGolden("flow_turns.txt", transcript + Outcome(firstJobs, Library()));
 }
 
 // Text without a form in the ANSI code page: a comment is kept through a job start (a run writes only its own

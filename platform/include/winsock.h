@@ -1,8 +1,8 @@
-// Linux stand-in for Windows Sockets 1.1. The name and address lookups, and
-// the calls whose arguments convert as they are (socket, connect, send, recv,
+// Linux stand-in for Windows Sockets 1.1. The address conversions, and the
+// calls whose arguments convert as they are (socket, connect, send, recv,
 // bind, listen, setsockopt), are the C library's own; the rest is here. The C
 // library's fd_set and timeval are defined first, then the Windows ones take
-// their names.
+// their names; so do the lookups by name.
 #pragma once
 
 #include <windows.h>
@@ -43,6 +43,9 @@ struct winsock_timeval {
 
 #define fd_set winsock_fd_set
 #define timeval winsock_timeval
+#define gethostbyname winsock_gethostbyname
+#define getservbyname winsock_getservbyname
+#define getprotobyname winsock_getprotobyname
 
 #define SOCKET_ERROR (-1)
 #define WSAEFAULT 10014L
@@ -60,4 +63,10 @@ int ioctlsocket(SOCKET s, long cmd, unsigned long* argp);
 int select(int nfds, winsock_fd_set* readfds, winsock_fd_set* writefds, winsock_fd_set* exceptfds,
            const winsock_timeval* timeout);
 SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
+// Lookups by name, each answer kept for the calling thread until its next
+// lookup of the kind, as Winsock keeps it (the C library's are shared by
+// every thread); null when there is none.
+hostent* winsock_gethostbyname(const char* name);
+servent* winsock_getservbyname(const char* name, const char* proto);
+protoent* winsock_getprotobyname(const char* name);
 int getsockname(SOCKET s, sockaddr* name, int* namelen);

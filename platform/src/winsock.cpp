@@ -123,6 +123,36 @@ SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen)
     return fd < 0 ? INVALID_SOCKET : static_cast<SOCKET>(fd);
 }
 
+// The C library's reentrant lookups into the thread's own answer. The
+// buffers hold the strings and lists an answer points to; an answer that
+// does not fit is none.
+const size_t LOOKUP_BUFFER_SIZE = 4096;
+
+hostent* winsock_gethostbyname(const char* name)
+{
+    thread_local hostent entry;
+    thread_local char buffer[LOOKUP_BUFFER_SIZE];
+    hostent* found = nullptr;
+    int error = 0;
+    return gethostbyname_r(name, &entry, buffer, sizeof buffer, &found, &error) == 0 ? found : nullptr;
+}
+
+servent* winsock_getservbyname(const char* name, const char* proto)
+{
+    thread_local servent entry;
+    thread_local char buffer[LOOKUP_BUFFER_SIZE];
+    servent* found = nullptr;
+    return getservbyname_r(name, proto, &entry, buffer, sizeof buffer, &found) == 0 ? found : nullptr;
+}
+
+protoent* winsock_getprotobyname(const char* name)
+{
+    thread_local protoent entry;
+    thread_local char buffer[LOOKUP_BUFFER_SIZE];
+    protoent* found = nullptr;
+    return getprotobyname_r(name, &entry, buffer, sizeof buffer, &found) == 0 ? found : nullptr;
+}
+
 int getsockname(SOCKET s, sockaddr* name, int* namelen)
 {
     socklen_t len = namelen ? static_cast<socklen_t>(*namelen) : 0;

@@ -88,14 +88,34 @@ struct Policy {
     bool identity = false, account = false;
 };
 
+// A policy look-up: what the print server requires, or why it could not
+// be told (it did not answer, say).
+struct PolicyLookUp {
+    bool answered = false;
+    Policy policy;
+    Refusal refusal = REFUSED_OTHER;  // when not answered
+};
+
+// The look-ups of each print server, failed ones as well as good ones, each
+// kept a short while: a silent server costs its printers' requests one wait
+// in that while, not one each. A request that comes while its server is
+// being looked up waits for that look-up.
 class PolicyCache {
 public:
-    bool Find(const std::string& server, Policy* policy);
-    void Keep(const std::string& server, const Policy& policy);
+    // The look-up kept for the server, once one under way has ended (a
+    // bounded wait); false: none, the caller looks up and Keeps the result.
+    bool Find(const std::string& server, PolicyLookUp* lookUp);
+    void Keep(const std::string& server, const PolicyLookUp& lookUp);
 
 private:
+    struct Entry {
+        PolicyLookUp lookUp;
+        time_t kept = 0;      // 0: never
+        bool asking = false;  // a look-up is under way
+    };
     std::mutex lock_;
-    std::map<std::string, std::pair<Policy, time_t>> known_;
+    std::condition_variable done_;
+    std::map<std::string, Entry> known_;
 };
 
 // Held jobs whose print server's policy is to be asked, and the thread that

@@ -8,12 +8,14 @@
 
 #include "job_record.h"
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
 namespace {
 
 const time_t POLICY_SECONDS = 10;
+const int LOOK_UP_WAIT_SECONDS = 60;
 
 // The secrets of this thread's last job-creation request, until the
 // job-created event moves them to the job (or the connection ends).
@@ -240,15 +242,17 @@ StartResult StartAlone(const App& app, const Target& target, const Credentials& 
 
 bool PolicyOf(App& app, const Target& target, Policy* policy, Refusal* refusal)
 {
-    if (app.policies.Find(target.host, policy)) return true;
-    StartResult probe = StartAlone(app, target, Credentials());
-    if (!probe.accepted && !probe.seen.identityMissing && !probe.seen.accountMissing) {
-        *refusal = ClassifyRefusal(probe.seen, app.lib);
-        return false;
+    PolicyLookUp lookUp;
+    if (!app.policies.Find(target.host, &lookUp)) {
+        StartResult probe = StartAlone(app, target, Credentials());
+        lookUp.answered = probe.accepted || probe.seen.identityMissing || probe.seen.accountMissing;
+        lookUp.policy = Policy{probe.seen.identityMissing, probe.seen.accountMissing};
+        if (!lookUp.answered) lookUp.refusal = ClassifyRefusal(probe.seen, app.lib);
+        app.policies.Keep(target.host, lookUp);
     }
-    *policy = Policy{probe.seen.identityMissing, probe.seen.accountMissing};
-    app.policies.Keep(target.host, *policy);
-    return true;
+    *policy = lookUp.policy;
+    if (!lookUp.answered) *refusal = lookUp.refusal;
+    return lookUp.answered;
 }
 
 bool FitsServer(const Credentials& c, const std::string& pin)
@@ -321,19 +325,29 @@ bool SecretsTable::Change(uintptr_t id, const std::function<void(JobSecrets&)>& 
     return true;
 }
 
-bool PolicyCache::Find(const std::string& server, Policy* policy)
+bool PolicyCache::Find(const std::string& server, PolicyLookUp* lookUp)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    auto found = known_.find(server);
-    if (found == known_.end() || time(nullptr) - found->second.second >= POLICY_SECONDS) return false;
-    *policy = found->second.first;
-    return true;
+    std::unique_lock<std::mutex> hold(lock_);
+    Entry& entry = known_[server];
+    auto fresh = [&entry] { return entry.kept != 0 && time(nullptr) - entry.kept < POLICY_SECONDS; };
+    // A look-up under way (which may wait for its server's turn) is waited
+    // for only so long; then this request looks up for itself.
+    done_.wait_for(hold, std::chrono::seconds(LOOK_UP_WAIT_SECONDS), [&] { return fresh() || !entry.asking; });
+    if (fresh()) {
+        *lookUp = entry.lookUp;
+        return true;
+    }
+    entry.asking = true;
+    return false;
 }
 
-void PolicyCache::Keep(const std::string& server, const Policy& policy)
+void PolicyCache::Keep(const std::string& server, const PolicyLookUp& lookUp)
 {
-    std::lock_guard<std::mutex> hold(lock_);
-    known_[server] = {policy, time(nullptr)};
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        known_[server] = Entry{lookUp, time(nullptr), false};
+    }
+    done_.notify_all();
 }
 
 http_status_t Authorize(pappl_client_t* client, const char*, gid_t, void* app)

@@ -233,6 +233,7 @@ bool LoadLibrary(App* app, std::string* problem)
 {
     StandinUseMemoryRegistry();
     SetEnvironmentVariableA("UMPD_SPOOLER_DLL", "winspool.drv");
+    SetEnvironmentVariableA("UMPD_TURNS", "server");  // a silent print server holds up only its own printers' jobs
     std::string tried;
     app->lib = LoadHookLibrary(&tried);
     if (!app->lib || !LoadSpoolerHooks(app->lib, &app->hooks)) {

@@ -9,6 +9,8 @@ CAppDataMembers gTheApp;
 
 namespace {
 
+thread_local CAppDataMembers* tRunningApp = nullptr;
+
 const int IDENTITY_LINE_RESERVE = 70;  // the longest line (67 bytes) and its terminator, with room
 
 // Appends a field, each TAB, CR or LF a space so no field can shift another.
@@ -19,6 +21,10 @@ char* AppendField(char* out, const char* field)
 }
 
 }  // namespace
+
+CAppDataMembers* RunningApp() { return tRunningApp ? tRunningApp : &gTheApp; }
+
+void SetRunningApp(CAppDataMembers* app) { tRunningApp = app; }
 
 void CAppConstructor(CAppDataMembers* pCappData)
 {

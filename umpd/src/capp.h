@@ -39,8 +39,16 @@ struct CAppDataMembers {
     HINSTANCE mInstance;
 };
 
-// The one application object of the process; all zero at load.
+// The process's application object; all zero at load.
 extern CAppDataMembers gTheApp;
+
+// The application object of the run on the calling thread: gTheApp, unless
+// the thread's run has one of its own (a host's choice of turns per print
+// server, umpd.cpp). The dialog procedures reach their run's state here: a
+// modal dialog's procedure runs on the thread that showed it.
+CAppDataMembers* RunningApp();
+// Gives the calling thread's runs `app`; null: the process's again.
+void SetRunningApp(CAppDataMembers* app);
 
 // Step and reply codes shared by the server's replies and the flow's steps.
 const int16_t CODE_REACHABLE = 100, CODE_IDENTITY_CONFIRMED = 101, CODE_END = 400, CODE_IO_FAILED = 401,

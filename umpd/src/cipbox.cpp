@@ -1,5 +1,6 @@
 // The server address dialog: one edit field for the print server's address.
-// The procedure works on the application object's record, not on its own.
+// The procedure works on its run's application object (RunningApp), not on
+// a record of its own.
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"
@@ -27,7 +28,8 @@ void CIPBoxDestructor(CIPBoxDataMembers*) {}
 
 extern "C" INT_PTR CALLBACK CIPBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
-    CIPBoxDataMembers* box = &gTheApp.mIPAddressBox;
+    CAppDataMembers* app = RunningApp();
+    CIPBoxDataMembers* box = &app->mIPAddressBox;
     WCHAR text[256];
     if (message == WM_INITDIALOG) {
         char2tchar(text, 256, box->mstrIPAddress, sizeof box->mstrIPAddress);
@@ -37,11 +39,11 @@ extern "C" INT_PTR CALLBACK CIPBoxProc(HWND hwnd, UINT message, WPARAM wParam, L
     }
     // The whole wParam is compared: a button click has notification code 0.
     if (message == WM_COMMAND && wParam == IDOK) {
-        gTheApp.mIpAddressChanged = 1;
-        gTheApp.mbIPAddressCancel = 0;
+        app->mIpAddressChanged = 1;
+        app->mbIPAddressCancel = 0;
         GetDlgItemTextW(hwnd, IDC_IP_ADDRESS, text, 16);
         tchar2char(box->mstrIPAddress, sizeof box->mstrIPAddress, text, 256);
-        if (IdentOptions* ident = gTheApp.mIdentOptions) {
+        if (IdentOptions* ident = app->mIdentOptions) {
             CopyNarrow(ident->ipAddress, box->mstrIPAddress);
             ident->written |= IDENT_WROTE_ADDRESS;
         }
@@ -49,7 +51,7 @@ extern "C" INT_PTR CALLBACK CIPBoxProc(HWND hwnd, UINT message, WPARAM wParam, L
         return 1;
     }
     if (message == WM_COMMAND && wParam == IDCANCEL) {
-        gTheApp.mbIPAddressCancel = 1;
+        app->mbIPAddressCancel = 1;
         EndDialog(hwnd, 2);
         return 2;
     }

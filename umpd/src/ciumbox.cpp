@@ -58,7 +58,7 @@ void CIUMBoxDestructor(CIUMBoxDataMembers*) {}
 
 extern "C" INT_PTR CALLBACK CIUMBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
-    CIUMBoxDataMembers* box = &gTheApp.mInvalidUserMsgBox;
+    CIUMBoxDataMembers* box = &RunningApp()->mInvalidUserMsgBox;
     if (message == WM_INITDIALOG) {
         WCHAR fields[256], text[256];
         LoadStringW(box->mInstance, RejectedFieldsString(box), fields, 256);

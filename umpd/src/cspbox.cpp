@@ -1,5 +1,5 @@
-// The secure access dialog. The procedure works on the application object's
-// record gTheApp.mDocInfoBox.
+// The secure access dialog. The procedure works on the record mDocInfoBox of
+// its run's application object (RunningApp).
 #include "capp.h"
 #include "charconversions.h"
 #include "english/resource.h"
@@ -109,7 +109,8 @@ void CSPBoxDestructor(CSPBoxDataMembers*) {}
 
 extern "C" INT_PTR CALLBACK CSPBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
-    CSPBoxDataMembers* box = &gTheApp.mDocInfoBox;
+    CAppDataMembers* app = RunningApp();
+    CSPBoxDataMembers* box = &app->mDocInfoBox;
     if (message == WM_INITDIALOG) {
         for (const IdentityField& f : FIELDS) {
             if (HWND field = GetDlgItem(hwnd, f.id)) SendMessageW(field, EM_LIMITTEXT, static_cast<WPARAM>(f.limit), 0);
@@ -128,7 +129,7 @@ extern "C" INT_PTR CALLBACK CSPBoxProc(HWND hwnd, UINT message, WPARAM wParam, L
     // The whole wParam is compared: a button click has notification code 0.
     if (wParam == IDOK) {
         ReadFields(box, hwnd);
-        if (IdentOptions* ident = gTheApp.mIdentOptions) {
+        if (IdentOptions* ident = app->mIdentOptions) {
             CopyNarrow(ident->docOwner, box->mstrUserID);
             CopyNarrow(ident->password, box->mstrPassword);
             CopyNarrow(ident->accountNo, box->mstrAccountNumber);
@@ -143,7 +144,7 @@ extern "C" INT_PTR CALLBACK CSPBoxProc(HWND hwnd, UINT message, WPARAM wParam, L
     }
     if (wParam == IDC_IP_ADDRESS) {
         ReadFields(box, hwnd);
-        EndDialog(hwnd, CIPBoxDoModal(&gTheApp.mIPAddressBox, hwnd));
+        EndDialog(hwnd, CIPBoxDoModal(&app->mIPAddressBox, hwnd));
         return 1;
     }
     return 0;

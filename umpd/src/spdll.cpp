@@ -27,6 +27,7 @@ static_assert(FRAME_BUFFER_SIZE == BUFFER_SIZE, "frames are built in the flow's 
 
 // The state of one run.
 struct FlowRun {
+    CAppDataMembers* app;        // the run's application object
     IdentOptions* pOptions;      // in/out: the job's identity fields
     HINSTANCE hInstance;         // in: where the dialogs and strings live
     int bReturnValue;            // 1: the job may print
@@ -38,7 +39,8 @@ struct FlowRun {
 // Opens the request's connection; false (the run's result 0) when it cannot.
 bool OpenRequest(FlowRun* run)
 {
-    run->bReturnValue = CSocketConnectSocket(&gTheApp.mSocket, gTheApp.mIPAddressBox.mstrIPAddress, SECURE_ACCESS_PORT);
+    CAppDataMembers* app = run->app;
+    run->bReturnValue = CSocketConnectSocket(&app->mSocket, app->mIPAddressBox.mstrIPAddress, SECURE_ACCESS_PORT);
     if (run->bReturnValue == 1) run->requests++;
     return run->bReturnValue == 1;
 }
@@ -47,13 +49,13 @@ bool OpenRequest(FlowRun* run)
 // (-1) is never sent and ends the run as unexpected.
 int16_t SendFrame(FlowRun* run, int16_t msgLength)
 {
-    return msgLength > 0 ? CAppSend(&gTheApp, run->pralixConBuffer, msgLength) : STEP_UNEXPECTED;
+    return msgLength > 0 ? CAppSend(run->app, run->pralixConBuffer, msgLength) : STEP_UNEXPECTED;
 }
 
 // Step 404: the server reached, or the run ends.
 int16_t StepConnect(FlowRun* run)
 {
-    int16_t code = ConnectToServer(&gTheApp, run->pOptions, run->hInstance);
+    int16_t code = ConnectToServer(run->app, run->pOptions, run->hInstance);
     if (code == CODE_END) run->bReturnValue = 0;
     return code;
 }
@@ -64,8 +66,8 @@ int16_t ReplyCode(FlowRun* run, int16_t code)
 {
     if (code != CODE_SENT) return code;
     memset(run->buffer, 0, sizeof run->buffer);
-    code = CAppRead(&gTheApp, run->buffer, CODE_SIZE);
-    return code == CODE_RECEIVED ? CAppConvertCodeAtoShort(&gTheApp, run->buffer, CODE_SIZE) : code;
+    code = CAppRead(run->app, run->buffer, CODE_SIZE);
+    return code == CODE_RECEIVED ? CAppConvertCodeAtoShort(run->app, run->buffer, CODE_SIZE) : code;
 }
 
 // After "200": the policy record, then what it asks for. A record cut short
@@ -74,10 +76,10 @@ int16_t ReplyCode(FlowRun* run, int16_t code)
 int16_t TakePolicy(FlowRun* run)
 {
     const char* pBuffer = run->buffer;
-    int16_t code = CAppRead(&gTheApp, run->buffer + CODE_SIZE, POLICY_REPLY_SIZE - CODE_SIZE);
-    if (code != CODE_RECEIVED && !CSocketPeerClosed(&gTheApp.mSocket)) return code;
-    CAppSetSecurePrintingOptions(&gTheApp, pBuffer + CODE_SIZE);
-    code = CAppEvaluateSecureOptions(&gTheApp);
+    int16_t code = CAppRead(run->app, run->buffer + CODE_SIZE, POLICY_REPLY_SIZE - CODE_SIZE);
+    if (code != CODE_RECEIVED && !CSocketPeerClosed(&run->app->mSocket)) return code;
+    CAppSetSecurePrintingOptions(run->app, pBuffer + CODE_SIZE);
+    code = CAppEvaluateSecureOptions(run->app);
     if (code == CODE_END) run->bReturnValue = 1;
     return code;
 }
@@ -94,14 +96,14 @@ int16_t StepSettings(FlowRun* run)
     }
     code = ReplyCode(run, code);
     if (code == REPLY_POLICY) code = TakePolicy(run);
-    CSocketCloseSocket(&gTheApp.mSocket);
+    CSocketCloseSocket(&run->app->mSocket);
     return code;
 }
 
 // Step 405: the secure access dialog; an OK lets the server be asked again.
 int16_t StepIdentity(FlowRun* run)
 {
-    int16_t code = CAppGetUserInfo(&gTheApp);
+    int16_t code = CAppGetUserInfo(run->app);
     if (code == CODE_IDENTITY_CONFIRMED || code == CODE_CONNECT) run->requests = 0;
     if (code == CODE_END) run->bReturnValue = 0;
     return code;
@@ -112,9 +114,9 @@ int16_t StepIdentity(FlowRun* run)
 int16_t ShowRejectedFields(FlowRun* run)
 {
     memset(run->buffer, 0, sizeof run->buffer);
-    int16_t code = CAppRead(&gTheApp, run->buffer, REJECTED_BLOCK_SIZE);
+    int16_t code = CAppRead(run->app, run->buffer, REJECTED_BLOCK_SIZE);
     if (code != CODE_RECEIVED) return code;
-    CAppDisplayInvalidInfoMessage(&gTheApp, run->buffer);
+    CAppDisplayInvalidInfoMessage(run->app, run->buffer);
     run->bReturnValue = 0;
     return CODE_IDENTITY_REQUIRED;
 }
@@ -130,7 +132,7 @@ int16_t StepValidate(FlowRun* run)
         memcpy(run->buffer, strSP_REQUEST_VALIDATEINFO, sizeof strSP_REQUEST_VALIDATEINFO);
         WritePralixConField(run->buffer, run->pralixConBuffer, CODE_SIZE, 0);
         memset(run->buffer, 0, sizeof run->buffer);
-        CAppAppendUserInfoOntoString(&gTheApp, run->buffer, BUFFER_SIZE);
+        CAppAppendUserInfoOntoString(run->app, run->buffer, BUFFER_SIZE);
         int16_t lineLength = static_cast<int16_t>(strlen(run->buffer));
         int16_t msgLength = WritePralixConField(run->buffer, run->pralixConBuffer, lineLength, 1);
         code = SendFrame(run, msgLength);
@@ -142,7 +144,7 @@ int16_t StepValidate(FlowRun* run)
     } else if (code == REPLY_REJECTED) {
         code = ShowRejectedFields(run);
     }
-    CSocketCloseSocket(&gTheApp.mSocket);
+    CSocketCloseSocket(&run->app->mSocket);
     return code;
 }
 
@@ -150,7 +152,7 @@ int16_t StepValidate(FlowRun* run)
 int16_t StepAddressInvalid(FlowRun* run)
 {
     ShowSecureAccessMessage(run->hInstance, IDS_ADDRESS_INVALID, MESSAGE_SIZE, nullptr);
-    int16_t code = CAppGetIPAddressFromUser(&gTheApp);
+    int16_t code = CAppGetIPAddressFromUser(run->app);
     if (code == CODE_CONNECT) run->requests = 0;
     if (code == CODE_END) run->bReturnValue = 0;
     return code;
@@ -232,12 +234,13 @@ int DoSPDlg(IdentOptions* pOptions, HINSTANCE hInstance)
     FlowRun run = {};
     run.pOptions = pOptions;
     run.hInstance = hInstance;
-    CAppConstructor(&gTheApp);
-    CAppSetMembers(&gTheApp, pOptions, hInstance);
+    run.app = RunningApp();
+    CAppConstructor(run.app);
+    CAppSetMembers(run.app, pOptions, hInstance);
     for (int16_t code = CODE_CONNECT; code != CODE_END;) code = RunStep(&run, code);
-    CSocketDestructor(&gTheApp.mSocket);
-    CSPBoxDestructor(&gTheApp.mDocInfoBox);
-    CIPBoxDestructor(&gTheApp.mIPAddressBox);
-    CIUMBoxDestructor(&gTheApp.mInvalidUserMsgBox);
+    CSocketDestructor(&run.app->mSocket);
+    CSPBoxDestructor(&run.app->mDocInfoBox);
+    CIPBoxDestructor(&run.app->mIPAddressBox);
+    CIUMBoxDestructor(&run.app->mInvalidUserMsgBox);
     return run.bReturnValue;
 }

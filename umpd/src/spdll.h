@@ -7,7 +7,8 @@
 
 struct CAppDataMembers;
 
-// Returns exactly 1 when the job may print; may edit *pOptions.
+// Returns exactly 1 when the job may print; may edit *pOptions. Runs on the
+// calling thread's application object (RunningApp).
 int DoSPDlg(IdentOptions* pOptions, HINSTANCE hInstance);
 
 // Makes sure the server can be reached: on first use by asking for its

@@ -1,12 +1,13 @@
 // Building request frames. The position in the frame under construction is
-// process-wide: one frame at a time in the whole process.
+// the thread's: one frame at a time on each thread, so runs of several print
+// servers at once (their own turns) each build their own.
 #include "spdll_framing.h"
 
 #include <cstring>
 
 namespace {
 
-int16_t msgIndex = 0;  // body bytes written to the frame being built
+thread_local int16_t msgIndex = 0;  // body bytes written to the frame being built
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 HINSTANCE hInst;
 CRITICAL_SECTION UmpdSection;
 CRITICAL_SECTION UmpdStoreSection;
+CRITICAL_SECTION UmpdTurnsSection;
 
 namespace {
 
@@ -48,7 +49,8 @@ bool IsTestPage(LPCWSTR document)
 }
 
 // Loads the record for a job start: the defaults when there is none, or
-// when the value is not a record (the trace says so, once for the job).
+// when the value is not a record (the trace says so, once for the job,
+// however often it is loaded).
 void LoadForJobStart(_OEM_PRIVDEVMODE* userOptions, LPCWSTR driverName, _INIDRIVER* pDriver)
 {
     DWORD size = 0;
@@ -57,7 +59,7 @@ void LoadForJobStart(_OEM_PRIVDEVMODE* userOptions, LPCWSTR driverName, _INIDRIV
         SectionLock store(&UmpdStoreSection);
         state = LoadUserInfo(userOptions, nullptr, driverName, &size);
     }
-    if (state == STORED_NOT_VALID) {
+    if (state == STORED_NOT_VALID && !pDriver->notValidTold) {
         TraceNotValid(size);
         pDriver->notValidTold = 1;
     }
@@ -88,19 +90,105 @@ bool SecurePasswordFitsTheCodePage(const _OEM_PRIVDEVMODE& userOptions)
     return false;
 }
 
-// Waits for the validation turn, then loads the options, runs the
-// secure-access validation on their identity fields and stores the fields
-// the run wrote, whatever its result. Returns that result.
-int ValidateJobStart(LPCWSTR driverName, _INIDRIVER* pDriver)
+// A run once its turn has begun: the secure-access validation on the loaded
+// options' identity fields, on the thread's application object; the fields
+// the run wrote are stored, whatever its result. Returns that result.
+int RunValidation(const _OEM_PRIVDEVMODE& userOptions, LPCWSTR driverName)
 {
-    SectionLock turn(&UmpdSection);
-    _OEM_PRIVDEVMODE userOptions;
-    LoadForJobStart(&userOptions, driverName, pDriver);
     if (!SecurePasswordFitsTheCodePage(userOptions)) return 0;
     IdentOptions identOptions = {};
     CopyIdentityToNarrow(&identOptions, &userOptions);
     int result = DoSPDlg(&identOptions, hInst);
     StoreWrittenIdentity(&identOptions, driverName);
+    return result;
+}
+
+// Whether the host chose turns per print server (UMPD_TURNS=server). Read at
+// each job start; a host sets it before its first job.
+bool TurnsPerServer()
+{
+    char value[8];
+    DWORD n = GetEnvironmentVariableA("UMPD_TURNS", value, sizeof value);
+    return n == 6 && memcmp(value, "server", 6) == 0;
+}
+
+// Turns per print server: one for each address a loaded record names, made
+// on first use and kept for the process, in a table under UmpdTurnsSection.
+const int SERVER_TURNS_MAX = 64;
+const int ADDRESS_UNITS = 16;  // the record's address field
+struct ServerTurn {
+    WCHAR address[ADDRESS_UNITS];  // at most the units before the last, the rest zero
+    CRITICAL_SECTION section;
+};
+ServerTurn gServerTurns[SERVER_TURNS_MAX];
+int gServerTurnCount;
+
+// Whether two address fields hold the same text: up to the first null, at
+// most the units before the field's last, as the narrow copy is cut.
+bool SameAddress(const WCHAR* a, const WCHAR* b)
+{
+    for (int i = 0; i < ADDRESS_UNITS - 1; i++) {
+        if (a[i] != b[i]) return false;
+        if (a[i] == 0) return true;
+    }
+    return true;
+}
+
+// The turn of an address. Once the table is full, addresses without a turn
+// of their own share the process's: their runs take turns, slower but safe.
+CRITICAL_SECTION* ServerTurnOf(const WCHAR* address)
+{
+    SectionLock table(&UmpdTurnsSection);
+    for (int i = 0; i < gServerTurnCount; i++)
+        if (SameAddress(gServerTurns[i].address, address)) return &gServerTurns[i].section;
+    if (gServerTurnCount == SERVER_TURNS_MAX) return &UmpdSection;
+    ServerTurn& turn = gServerTurns[gServerTurnCount++];
+    memset(turn.address, 0, sizeof turn.address);
+    for (int i = 0; i < ADDRESS_UNITS - 1 && address[i]; i++) turn.address[i] = address[i];
+    InitializeCriticalSection(&turn.section);
+    return &turn.section;
+}
+
+// Loads the options and takes the turn of the print server they name, then
+// loads them again under it: a run that held that turn may have stored
+// another address meanwhile (the first of two first jobs asked for it), and
+// then the run waits for that address's turn instead, so only one of them
+// asks. A record whose address keeps changing is run after a few tries
+// under the last turn taken. Returns the turn, held.
+CRITICAL_SECTION* TakeServerTurn(_OEM_PRIVDEVMODE* userOptions, LPCWSTR driverName, _INIDRIVER* pDriver)
+{
+    const int TRIES = 4;
+    LoadForJobStart(userOptions, driverName, pDriver);
+    for (int tries = 1;; tries++) {
+        WCHAR address[ADDRESS_UNITS];
+        memcpy(address, userOptions->ipAddress, sizeof address);
+        CRITICAL_SECTION* turn = ServerTurnOf(address);
+        EnterCriticalSection(turn);
+        LoadForJobStart(userOptions, driverName, pDriver);
+        if (SameAddress(userOptions->ipAddress, address) || tries == TRIES) return turn;
+        LeaveCriticalSection(turn);
+    }
+}
+
+// Waits for the validation turn, then loads the options and runs the
+// validation. The process's turn and application object (the spooler's
+// rule: a dialog of one run holds up every other), or under
+// UMPD_TURNS=server its print server's turn and an application object of the
+// run's own, so that a silent server holds up only its own printers' jobs.
+int ValidateJobStart(LPCWSTR driverName, _INIDRIVER* pDriver)
+{
+    _OEM_PRIVDEVMODE userOptions;
+    if (!TurnsPerServer()) {
+        SectionLock turn(&UmpdSection);
+        LoadForJobStart(&userOptions, driverName, pDriver);
+        return RunValidation(userOptions, driverName);
+    }
+    CRITICAL_SECTION* turn = TakeServerTurn(&userOptions, driverName, pDriver);
+    CAppDataMembers app = {};
+    SetRunningApp(&app);
+    int result = RunValidation(userOptions, driverName);
+    SetRunningApp(nullptr);
+    LeaveCriticalSection(turn);
     return result;
 }
 
@@ -248,6 +336,7 @@ BOOL WINAPI DllEntryPoint(HMODULE hModule, DWORD dwReason, LPVOID)
         hInst = hModule;
         InitializeCriticalSection(&UmpdSection);
         InitializeCriticalSection(&UmpdStoreSection);
+        InitializeCriticalSection(&UmpdTurnsSection);
         // Refused for a module with static thread-local storage, which the C
         // runtime gives this DLL; it only saves thread notifications, so the
         // load goes on whatever it returns.

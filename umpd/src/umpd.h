@@ -268,17 +268,23 @@ void WINAPI DrvSplAbort(HANDLE hDriver);
 
 extern HINSTANCE hInst;
 
-// The two locks of the process. Lock order: UmpdSection before
-// UmpdStoreSection, never the reverse.
+// The locks of the process. Lock order: a validation turn before
+// UmpdStoreSection, never the reverse; a job start holds at most one turn,
+// and takes UmpdTurnsSection only while it holds none.
 // UmpdSection is the validation turn: one run at a time uses the
 // application object, from the job start's load to its store; it is held
 // across the run's dialogs and network waits, so later job starts wait on an
-// unanswered dialog. Only job starts take it.
+// unanswered dialog. Only job starts take it. Under a host's choice of turns
+// per print server (UMPD_TURNS=server) each run takes instead the turn of
+// the address its record names and uses an application object of its own.
 // UmpdStoreSection guards each load-to-store of the stored record (job
 // starts and ticket writers alike); it is never held across a dialog, a
 // network exchange, a WritePrinter call or a sleep.
+// UmpdTurnsSection guards the table of the print servers' turns, for a
+// look-up alone.
 extern CRITICAL_SECTION UmpdSection;
 extern CRITICAL_SECTION UmpdStoreSection;
+extern CRITICAL_SECTION UmpdTurnsSection;
 
 // Holds a critical section for a scope.
 struct SectionLock {
