@@ -7,6 +7,7 @@
 // them as DEBUG: lines.
 #include "hook_job.h"
 #include "job_record.h"
+#include "send_loop.h"
 #include "target.h"
 
 #include "english/resource.h"
@@ -41,8 +42,6 @@ const char USAGE[] =
     "Credentials: AUTH_USERNAME, AUTH_PASSWORD, and the job-account-id option; job-password is the secure-print\n"
     "password. A print server that does not answer is tried again until the job is cancelled; a printer that\n"
     "stops taking data is waited for as long as its connection is up.\n";
-const size_t CHUNK = 1024 * 1024;
-const unsigned RETRY_FIRST_S = 5, RETRY_MOST_S = 30;
 const DWORD REPORT_EVERY_MS = 10000;
 
 // Set by SIGTERM (a cancel). Until the first byte is sent the backend ends
@@ -193,16 +192,15 @@ int RefusedStatus(Refusal refusal, const RunSeen& seen, HMODULE lib)
 
 // Waits before the next try at a print server that does not answer; false
 // when the job belongs to a class, which can use another printer at once.
-bool WaitToRetry(unsigned* delay)
+bool WaitToRetry(unsigned delay)
 {
     if (getenv("CLASS")) {
         Status("ERROR", RefusalText(REFUSED_UNREACHABLE, RunSeen(), nullptr));
         return false;
     }
     fputs("STATE: +connecting-to-device\n", stderr);
-    Status("INFO", "The print server is not answering; will retry in " + std::to_string(*delay) + " seconds");
-    for (unsigned left = *delay; left > 0 && !gCancelled;) left = sleep(left);
-    *delay = std::min(*delay * 2, RETRY_MOST_S);
+    Status("INFO", "The print server is not answering; will retry in " + std::to_string(delay) + " seconds");
+    for (unsigned left = delay; left > 0 && !gCancelled;) left = sleep(left);
     return true;
 }
 
@@ -227,108 +225,70 @@ BOOL WatchPort(void* context, StandinPortEvent event, DWORD value)
     return TRUE;
 }
 
-// Whatever the input has now, up to CHUNK bytes (a pipe's bytes go on as
-// they come); 0 at its end, -1 when reading failed or the job was cancelled.
-ssize_t ReadSome(int fd, char* buf)
+// How a copy's send ended, as CUPS is told: status lines and exit status.
+int Reported(const SendOutcome& out, HMODULE lib)
 {
-    for (;;) {
-        ssize_t n = read(fd, buf, CHUNK);
-        if (n >= 0 || errno != EINTR || gCancelled) return n;
-    }
-}
-
-// The job given up part-way: the printer discards what it got.
-int GiveUp(HookJob& job, const char* why)
-{
-    job.GiveUp();
-    if (gCancelled) {
-        Status("INFO", "The job was cancelled");
-        return CUPS_BACKEND_OK;
-    }
-    Status("ERROR", why);
-    return CUPS_BACKEND_RETRY;
-}
-
-// The rest of the job after its header, as it is read, never whole.
-int StreamRest(HookJob& job, int in)
-{
-    std::unique_ptr<char[]> buf(new char[CHUNK]);
-    ssize_t n;
-    bool unreached;
-    while ((n = ReadSome(in, buf.get())) > 0)
-        if (!job.Write(buf.get(), static_cast<size_t>(n), &unreached))
-            return GiveUp(job, "The connection to the print server's raw print port was lost");
-    if (n < 0 && !gCancelled) {
-        job.GiveUp();
-        Status("ERROR", "Reading the job failed");
-        return CUPS_BACKEND_FAILED;
-    }
-    if (gCancelled) return GiveUp(job, "");
-    if (!job.End()) return GiveUp(job, "The print server's raw print port did not take the whole job");
-    return CUPS_BACKEND_OK;
-}
-
-// One copy: its header read, the job start (tried again while the print
-// server does not answer), then the data.
-int PrintCopy(Run& run, HookJob& job, CredentialsUser& user, int in, bool first)
-{
-    std::vector<char> header;
-    bool place = false;
-    if (!ReadHeader(in, &header, &place)) {
-        Status("ERROR", "Reading the job failed");
-        return CUPS_BACKEND_FAILED;
-    }
-    const char* noPlace = NO_TICKET_PLACE;
-    if (!place && NeedsTicket(run.text)) {
-        Status("ERROR", std::string(noPlace) + ", so its secure-print password and account number cannot reach the "
-                                               "print server; the job is cancelled");
+    const std::string noPlace = NO_TICKET_PLACE;
+    const struct {
+        SendEnd end;
+        const char *kind, *text;  // text null: none
+        int status;
+    } ends[] = {
+        {SendEnd::SENT, nullptr, nullptr, CUPS_BACKEND_OK},
+        {SendEnd::CANCELLED, "INFO", "The job was cancelled", CUPS_BACKEND_OK},
+        {SendEnd::READ_FAILED, "ERROR", "Reading the job failed", CUPS_BACKEND_FAILED},
+        {SendEnd::NOT_STARTED, "ERROR", "Cannot set up the job on the spooler", CUPS_BACKEND_FAILED},
+        {SendEnd::NOT_RETRIED, nullptr, nullptr, CUPS_BACKEND_FAILED},
+        {SendEnd::LOST, "ERROR", "The connection to the print server's raw print port was lost", CUPS_BACKEND_RETRY},
+        {SendEnd::NOT_TAKEN, "ERROR", "The print server's raw print port did not take the whole job",
+         CUPS_BACKEND_RETRY},
+    };
+    if (out.end == SendEnd::REFUSED) return RefusedStatus(out.refusal, out.start.seen, lib);
+    if (out.end == SendEnd::NO_PLACE || out.end == SendEnd::NO_PLACE_IDENTITY) {
+        Status("ERROR", noPlace + (out.end == SendEnd::NO_PLACE ? ", so its secure-print password and account number "
+                                                                  "cannot reach the print server"
+                                                                : ", so the print server cannot tell whose job it is") +
+                            "; the job is cancelled");
         return CUPS_BACKEND_CANCEL;
     }
-    for (unsigned delay = RETRY_FIRST_S;;) {
-        // Every try starts from the job's own record: the ticket writer
-        // empties the passwords after each ticket.
+    for (const auto& e : ends) {
+        if (e.end != out.end) continue;
+        if (e.text) Status(e.kind, e.text);
+        return e.status;
+    }
+    return CUPS_BACKEND_FAILED;
+}
+
+// One copy through the shared send loop: every try from the job's own
+// record (the ticket writer empties the passwords after each ticket).
+int PrintCopy(Run& run, CredentialsUser& user, int in, bool first)
+{
+    SendHost host;
+    host.lib = run.lib;
+    host.start = [&](HookJob& job) {
         _OEM_PRIVDEVMODE record;
         std::vector<std::string> warnings;
-        BuildJobRecord(&record, run.numDefaults, run.defaults, run.args.numOptions, run.args.options, run.text, &warnings);
+        BuildJobRecord(&record, run.numDefaults, run.defaults, run.args.numOptions, run.args.options, run.text,
+                       &warnings);
         for (const std::string& w : warnings)
             if (first) Status("WARNING", w);
         first = false;
         job.Store(&record);
-        bool started = false;
+        StartResult result;
         // Never the job's title, which any user chooses: the library treats
         // some document names specially.
-        if (!job.Start("job " + run.args.job, &started)) {
-            if (!started) {
-                Status("ERROR", "Cannot set up the job on the spooler");
-                return CUPS_BACKEND_FAILED;
-            }
-            RunSeen seen = user.Take();
-            Refusal refusal = ClassifyRefusal(seen, run.lib);
-            if (refusal != REFUSED_UNREACHABLE) return RefusedStatus(refusal, seen, run.lib);
-            if (!WaitToRetry(&delay)) return CUPS_BACKEND_FAILED;
-            run.retried = true;
-            continue;
-        }
-        if (!place && user.Take().identityGiven) {
-            job.GiveUp();
-            Status("ERROR", std::string(noPlace) + ", so the print server cannot tell whose job it is; the job is "
-                                                   "cancelled");
-            return CUPS_BACKEND_CANCEL;
-        }
-        if (!place) Status("WARNING", std::string(noPlace) + "; it prints without one");
-        gSending = 1;
-        bool unreached = false;
-        if (!job.Write(header.data(), header.size(), &unreached)) {
-            if (!unreached || gCancelled) return GiveUp(job, "The connection to the print server's raw print port was lost");
-            job.GiveUp();
-            gSending = 0;
-            if (gCancelled || !WaitToRetry(&delay)) return gCancelled ? CUPS_BACKEND_OK : CUPS_BACKEND_FAILED;
-            run.retried = true;
-            continue;
-        }
-        if (run.retried) fputs("STATE: -connecting-to-device\n", stderr);
-        return StreamRest(job, in);
-    }
+        result.accepted = job.Start("job " + run.args.job, &result.started);
+        result.seen = user.Take();
+        return result;
+    };
+    host.cancelled = [] { return gCancelled != 0; };
+    host.retryAfter = [&](unsigned delay) { return WaitToRetry(delay); };
+    host.sending = [](bool on) { gSending = on; };
+    host.withoutTicket = [] { Status("WARNING", std::string(NO_TICKET_PLACE) + "; it prints without one"); };
+    host.streaming = [](bool retried) {
+        if (retried) fputs("STATE: -connecting-to-device\n", stderr);
+    };
+    return Reported(SendDocument(run.hooks, run.target, run.text, in, host), run.lib);
 }
 
 bool ParseArgs(int argc, char** argv, Args* a)
@@ -375,16 +335,13 @@ int PrintJob(Run& run)
     DWORD nextReport = REPORT_EVERY_MS;
     StandinSetPortWait(0, WatchPort, &nextReport);
     int rc = CUPS_BACKEND_OK;
-    {
-        HookJob job(run.hooks, run.target.host, run.target.port);
-        for (int copy = 0; copy < copies && rc == CUPS_BACKEND_OK && !gCancelled; copy++) {
-            if (copy > 0 && lseek(in, 0, SEEK_SET) != 0) {
-                Status("ERROR", "Cannot read the job file again for its next copy");
-                rc = CUPS_BACKEND_FAILED;
-                break;
-            }
-            rc = PrintCopy(run, job, user, in, copy == 0);
+    for (int copy = 0; copy < copies && rc == CUPS_BACKEND_OK && !gCancelled; copy++) {
+        if (copy > 0 && lseek(in, 0, SEEK_SET) != 0) {
+            Status("ERROR", "Cannot read the job file again for its next copy");
+            rc = CUPS_BACKEND_FAILED;
+            break;
         }
+        rc = PrintCopy(run, user, in, copy == 0);
     }
     UninstallUser();
     if (in != 0) close(in);

@@ -5,6 +5,7 @@
 
 #include "credentials_user.h"
 #include "hook_job.h"
+#include "send_loop.h"
 #include "target.h"
 
 #include <pappl/pappl.h>
@@ -214,11 +215,6 @@ struct App {
     JobStarts starts;
 };
 
-// How one job start through the library's hooks went.
-struct StartResult {
-    bool started = false, accepted = false;
-    RunSeen seen;
-};
 // Stores the record (then wiped: it holds the passwords) and runs the
 // library's job start on this thread, its dialogs answered from
 // `credentials`.

@@ -7,6 +7,7 @@
 #include "app.h"
 
 #include "job_record.h"
+#include "send_loop.h"
 
 #include <standin.h>
 
@@ -28,8 +29,6 @@ extern char** environ;
 
 namespace {
 
-const size_t CHUNK = 1u << 20;
-const unsigned RETRY_FIRST_S = 5, RETRY_MOST_S = 30;
 
 // The job whose data this thread sends, for the port's observer.
 thread_local pappl_job_t* tJob = nullptr;
@@ -154,52 +153,13 @@ struct PageCount {
 };
 
 // Waits before the next try at a print server that does not answer; false
-// when the job was cancelled meanwhile.
-bool WaitToRetry(pappl_job_t* job, unsigned* delay)
+// when the job was cancelled meanwhile, or the application stops.
+bool WaitToRetry(pappl_job_t* job, unsigned delay)
 {
     App& app = AppOf(job);
-    papplJobSetMessage(job, "The print server is not answering; will retry in %u seconds", *delay);
-    for (unsigned left = *delay; left > 0 && !papplJobIsCanceled(job) && !app.stopping; left--) sleep(1);
-    *delay = std::min(*delay * 2, RETRY_MOST_S);
+    papplJobSetMessage(job, "The print server is not answering; will retry in %u seconds", delay);
+    for (unsigned left = delay; left > 0 && !papplJobIsCanceled(job) && !app.stopping; left--) sleep(1);
     return !papplJobIsCanceled(job) && !app.stopping;
-}
-
-// Ends the job given up: the printer discards what it got. When the
-// application is stopping, the job is left as it is, to print after the
-// restart.
-bool GiveUp(pappl_job_t* job, HookJob* hook, const char* why)
-{
-    hook->GiveUp();
-    if (AppOf(job).stopping) {
-        AppOf(job).sending--;  // given up: the stopping process need not wait for it
-        StopHere();
-    }
-    return papplJobIsCanceled(job) ? false : Abort(job, why);
-}
-
-// The rest of the document after its header, as it is read; `finished`
-// says at its end whether the document is whole ("" when it is). The pages
-// it holds are the job's impressions.
-bool SendRest(pappl_job_t* job, HookJob* hook, int in, const Target& target,
-              const std::function<std::string()>& finished, PageCount* pages)
-{
-    std::unique_ptr<char[]> buf(new char[CHUNK]);
-    bool unreached = false;
-    for (;;) {
-        if (papplJobIsCanceled(job) || AppOf(job).stopping) return GiveUp(job, hook, "");
-        ssize_t n = read(in, buf.get(), CHUNK);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return GiveUp(job, hook, "Reading the document failed");
-        if (n == 0) break;
-        pages->Feed(buf.get(), static_cast<size_t>(n));
-        if (!hook->Write(buf.get(), static_cast<size_t>(n), &unreached))
-            return GiveUp(job, hook, "The connection to the print server's raw print port was lost");
-    }
-    std::string broken = finished ? finished() : "";
-    if (!broken.empty()) return GiveUp(job, hook, broken.c_str());
-    if (!hook->End()) return Abort(job, "The print server's raw print port did not take the whole job");
-    papplJobSetMessage(job, "Printed to the print server %s", target.host.c_str());
-    return true;
 }
 
 // Why a job start refused the job, in plain words, with the administrator's
@@ -211,6 +171,43 @@ std::string Explained(const StartResult& start, Refusal refusal, HMODULE lib)
     if (!start.seen.adminMessage.empty()) why += ". Administrator's message: " + start.seen.adminMessage;
     if (!start.seen.adminEmail.empty()) why += ". Administrator's e-mail: " + start.seen.adminEmail;
     return why;
+}
+
+}  // namespace
+
+namespace {
+
+// How a send ended, as the job tells it: true when it printed. A job given
+// up while the application stops is left as it is, to print after the
+// restart.
+bool Reported(pappl_job_t* job, const SendOutcome& out, const Target& target)
+{
+    App& app = AppOf(job);
+    const std::string noPlace = NO_TICKET_PLACE;
+    const struct {
+        SendEnd end;
+        std::string why;
+    } ends[] = {{SendEnd::READ_FAILED, "Reading the document failed"},
+                {SendEnd::NO_PLACE, noPlace + ", so its secure-print password and account number cannot reach the "
+                                              "print server"},
+                {SendEnd::NO_PLACE_IDENTITY, noPlace + ", so the print server cannot tell whose job it is"},
+                {SendEnd::LOST, "The connection to the print server's raw print port was lost"},
+                {SendEnd::NOT_WHOLE, out.why},
+                {SendEnd::NOT_TAKEN, "The print server's raw print port did not take the whole job"},
+                {SendEnd::NOT_STARTED, Explained(out.start, out.refusal, app.lib)},
+                {SendEnd::REFUSED, Explained(out.start, out.refusal, app.lib)}};
+    if (out.end == SendEnd::SENT) {
+        papplJobSetMessage(job, "Printed to the print server %s", target.host.c_str());
+        return true;
+    }
+    if (app.stopping) {
+        app.sending--;  // given up: the stopping process need not wait for it
+        StopHere();
+    }
+    if (papplJobIsCanceled(job) || out.end == SendEnd::CANCELLED || out.end == SendEnd::NOT_RETRIED) return false;
+    for (const auto& e : ends)
+        if (e.end == out.end) return Abort(job, e.why);
+    return false;
 }
 
 }  // namespace
@@ -230,42 +227,25 @@ bool Send(pappl_job_t* job, const pappl_pr_options_t* options, int in, const std
     JobText text = TextOf(job, target, secrets);
     Credentials& credentials = secrets.credentials;
     credentials.account = text.account;
-    std::vector<char> header;
-    bool place = false;
-    if (!ReadHeader(in, &header, &place)) return Abort(job, "Reading the document failed");
-    if (!place && NeedsTicket(text))
-        return Abort(job, std::string(NO_TICKET_PLACE) + ", so its secure-print password and account number cannot "
-                                                         "reach the print server");
-    Sending sending(job, app);
-    for (unsigned delay = RETRY_FIRST_S;;) {
+    PageCount pages;
+    SendHost host;
+    host.lib = app.lib;
+    host.start = [&](HookJob& hook) {
         _OEM_PRIVDEVMODE record;
         JobRecord(job, options, text, &record);
-        HookJob hook(app.hooks, target.host, target.port);
         // Never the job's name, which any user chooses: the library treats
         // some document names specially.
-        StartResult start = StartJob(app, &hook, &record, credentials, "job " + std::to_string(papplJobGetID(job)));
-        Refusal refusal = start.accepted ? REFUSED_OTHER : ClassifyRefusal(start.seen, app.lib);
-        if (!start.accepted && (!start.started || refusal != REFUSED_UNREACHABLE))
-            return Abort(job, Explained(start, refusal, app.lib));
-        if (!start.accepted) {
-            if (!WaitToRetry(job, &delay)) return app.stopping ? GiveUp(job, &hook, "") : false;
-            continue;
-        }
-        std::string noPlace = std::string(NO_TICKET_PLACE) + ", so the print server cannot tell whose job it is";
-        if (!place && start.seen.identityGiven) return GiveUp(job, &hook, noPlace.c_str());
-        if (!place) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; it prints without one", NO_TICKET_PLACE);
-        bool unreached = false;
-        PageCount pages;
-        pages.Feed(header.data(), header.size());
-        if (hook.Write(header.data(), header.size(), &unreached)) {
-            bool sent = SendRest(job, &hook, in, target, finished, &pages);
-            if (sent && pagesSent) *pagesSent = pages.pages;
-            return sent;
-        }
-        if (!unreached) return GiveUp(job, &hook, "The connection to the print server's raw print port was lost");
-        hook.GiveUp();
-        if (!WaitToRetry(job, &delay)) return app.stopping ? GiveUp(job, &hook, "") : false;
-    }
+        return StartJob(app, &hook, &record, credentials, "job " + std::to_string(papplJobGetID(job)));
+    };
+    host.cancelled = [&] { return papplJobIsCanceled(job) || app.stopping; };
+    host.retryAfter = [&](unsigned delay) { return WaitToRetry(job, delay); };
+    host.withoutTicket = [&] { papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; it prints without one", NO_TICKET_PLACE); };
+    host.sees = [&](const char* data, size_t n) { pages.Feed(data, n); };
+    host.finished = finished;
+    Sending sending(job, app);
+    SendOutcome out = SendDocument(app.hooks, target, text, in, host);
+    if (out.end == SendEnd::SENT && pagesSent) *pagesSent = pages.pages;
+    return Reported(job, out, target);
 }
 
 namespace {

@@ -80,3 +80,16 @@ BOOL SplWritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritte
     WritePrinterFn fn = Spooler().writePrinter;
     return fn ? fn(hPrinter, pBuf, cbBuf, pcWritten) : FALSE;
 }
+
+BOOL SplWriteAll(HANDLE hPrinter, const void* p, DWORD n)
+{
+    const BYTE* at = static_cast<const BYTE*>(p);
+    while (n > 0) {
+        DWORD bufWritten = 0;
+        if (!SplWritePrinter(hPrinter, const_cast<BYTE*>(at), n, &bufWritten) || bufWritten == 0) return FALSE;
+        bufWritten = bufWritten < n ? bufWritten : n;
+        at += bufWritten;
+        n -= bufWritten;
+    }
+    return TRUE;
+}

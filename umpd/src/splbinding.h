@@ -11,3 +11,6 @@ BOOL SplGetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPB
                           LPDWORD pcbNeeded);
 BOOL SplGetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded);
 BOOL SplWritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
+// All n bytes through SplWritePrinter, a short count continued; FALSE when
+// the spooler failed or took nothing.
+BOOL SplWriteAll(HANDLE hPrinter, const void* p, DWORD n);

@@ -213,27 +213,14 @@ struct PendingData {
     }
 };
 
-// Writes all n bytes, going on after a short write. False when the spooler failed.
-bool WriteAll(HANDLE hPrinter, const BYTE* p, DWORD n)
-{
-    while (n > 0) {
-        DWORD bufWritten = 0;
-        if (!SplWritePrinter(hPrinter, const_cast<BYTE*>(p), n, &bufWritten) || bufWritten == 0) return false;
-        bufWritten = bufWritten < n ? bufWritten : n;
-        p += bufWritten;
-        n -= bufWritten;
-    }
-    return true;
-}
-
 // Writes bytes [from, to) of the pending data.
 bool WriteRange(HANDLE hPrinter, const PendingData& d, uint64_t from, uint64_t to)
 {
     bool ok = true;
-    if (from < d.cHeld) ok = WriteAll(hPrinter, d.held + from, DWORD((to < d.cHeld ? to : d.cHeld) - from));
+    if (from < d.cHeld) ok = SplWriteAll(hPrinter, d.held + from, DWORD((to < d.cHeld ? to : d.cHeld) - from));
     if (to > d.cHeld) {
         uint64_t start = (from > d.cHeld ? from : d.cHeld) - d.cHeld;
-        ok = WriteAll(hPrinter, d.buf + start, DWORD(to - d.cHeld - start)) && ok;
+        ok = SplWriteAll(hPrinter, d.buf + start, DWORD(to - d.cHeld - start)) && ok;
     }
     return ok;
 }
@@ -297,7 +284,7 @@ bool PlaceData(_INIDRIVER* pDriver, const BYTE* buf, DWORD cbBuf)
         }
         // The caller's buffer is the spooler's: the "%%" goes out as "% " in pieces.
         ok = WriteRange(h, d, done, mark + 1) && ok;
-        ok = WriteAll(h, INERT, 1) && ok;
+        ok = SplWriteAll(h, INERT, 1) && ok;
         done = mark + 2;
     }
     DWORD keep = HeldSuffix(d, done);
@@ -402,7 +389,7 @@ void WINAPI DrvSplEndDoc(HANDLE hDriver)
            Hex(hDriver), static_cast<unsigned>(pDriver->Status), static_cast<unsigned>(pDriver->cWritePrinter),
            static_cast<unsigned>(pDriver->cStartPage), static_cast<unsigned>(pDriver->cEndPage));
     // The held bytes began no mark after all: they end the document.
-    WriteAll(pDriver->hPrinter, pDriver->held, pDriver->cHeld);
+    SplWriteAll(pDriver->hPrinter, pDriver->held, pDriver->cHeld);
     pDriver->cHeld = 0;
     pDriver->Status |= INIDRIVER_STATUS_ENDED;
 }

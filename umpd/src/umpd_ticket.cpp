@@ -156,15 +156,7 @@ void WriteLine(TicketOutput* out, const char* text)
     char cValue[LINE_SIZE];
     int len = snprintf(cValue, sizeof cValue, "%s\r\n", text);
     if (len < 0 || static_cast<size_t>(len) >= sizeof cValue) len = static_cast<int>(sizeof cValue) - 1;
-    char* p = cValue;
-    DWORD left = static_cast<DWORD>(len);
-    while (left > 0 && out->ok) {
-        DWORD bufWritten = 0;
-        out->ok = SplWritePrinter(out->hPrinter, p, left, &bufWritten) && bufWritten > 0;
-        bufWritten = bufWritten < left ? bufWritten : left;
-        p += bufWritten;
-        left -= bufWritten;
-    }
+    out->ok = SplWriteAll(out->hPrinter, cValue, static_cast<DWORD>(len)) != FALSE;
 }
 
 // in: a row and the options; out: the row's line, if it has one.
