@@ -1,4 +1,6 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)
-# No 32-bit Wine here: the i686 build is checked statically, never run.
+# Wine's 32-bit loader (Debian's wine32:i386). Without it a 32-bit program does
+# not run at all, so scripts/test-all.sh checks that it is there first.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
