@@ -88,18 +88,26 @@ page=$(stat -c %s "$work/one.pwg")  # where the first page ends
   echo "after the restart, the job prints again from its start:"
   ended term 1
   echo "whole jobs at its print server: $(grep -c '^job from.*options$' "$work/server51.out")"
+  echo "## a job with credentials is uploaded once: the request without them is answered 401 from its headers"
+  rx() { awk '/ lo:/ { print $2 }' /proc/net/dev; }
+  before=$(rx) size=$(stat -c %s "$work/big.ps")
+  ipp alice:s3cret id "$here/printer_app.test" -f "$work/big.ps" -d title=big | sed -n 's/^ *job-id (integer) = \(.*\)/  job \1/p'
+  until_ok 300 grep -q "^job from" "$work/server52.out"
+  # Loopback carries the document from the client and to the print server's raw port, each once.
+  echo "document uploads: $(awk -v d="$(($(rx) - before))" -v s="$size" 'BEGIN { print int(d / s + 0.5) - 1 }')"
+  grep -c "answered 401 before its document" "$work/app.log"
   echo "## jobs queued or held at a restart: the one with credentials and the held one wait for a sign-in"
   app pause -d id
   ipp alice:s3cret id "$here/printer_app.test" -f "$sample" -d title=queued | sed -n 's/^ *job-id (integer) = \(.*\)/  job \1/p'
   app submit -d id "$sample" >/dev/null
-  until_ok 200 eval 'state id 2 | grep -q "Held until"'
+  until_ok 200 eval 'state id 3 | grep -q "Held until"'
   kill -TERM "$apppid" && wait "$apppid"
   start_app
   echo "after the restart:"
   app resume -d id
-  until_ok 100 eval 'state id 1 | grep -q "after a restart"'
-  state id 1
+  until_ok 100 eval 'state id 2 | grep -q "after a restart"'
   state id 2
+  state id 3
   timeout 30 curl -sk "https://$host:$port/id/held" | grep -o '<tr><td>[0-9]*</td><td>[^<]*' | sed 's/<[^>]*>/ /g'
   echo "## 100 small jobs from four clients at once, to a print server requiring nobody, then one requiring identity"
   for p in "many - 50" "manyid alice:s3cret 52"; do

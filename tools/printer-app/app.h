@@ -262,8 +262,18 @@ bool UploadEnded();
 unsigned ApplePagesPromised();
 // A request of this thread's client begins.
 void NewRequest();
+// What a document's upload is answered from its request's headers alone:
+// HTTP_STATUS_UNAUTHORIZED to refuse it before its document is sent, else
+// HTTP_STATUS_CONTINUE.
+using EarlyAnswer = http_status_t (*)(http_t* http, const char* resource);
+void SetEarlyAnswer(EarlyAnswer answer);
 
 // identity.cpp
+// The answer to an upload from its headers (see SetEarlyAnswer): 401 where
+// the printer's print server requires an identity and the request brings
+// none, and the job would not be held for one.
+http_status_t AnswerFromHeaders(http_t* http, const char* resource);
+void AnswerUploadsEarly(App* app);
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t groupId, void* app);
 void OnEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void* app);
 JobSecrets TakeSecrets(App& app, pappl_job_t* job);

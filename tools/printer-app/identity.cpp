@@ -30,6 +30,7 @@ struct Pending {
     ~Pending() { Drop(); }
 };
 thread_local Pending tPending;
+App* gEarlyApp = nullptr;  // the application whose uploads are answered from their headers
 
 
 bool CreatesJob(ipp_op_t op) { return op == IPP_OP_PRINT_JOB || op == IPP_OP_CREATE_JOB || op == IPP_OP_VALIDATE_JOB; }
@@ -226,6 +227,28 @@ http_status_t AuthorizeJob(App& app, pappl_client_t* client, ipp_t* request)
 }
 
 }  // namespace
+
+http_status_t AnswerFromHeaders(http_t* http, const char* resource)
+{
+    App* app = gEarlyApp;
+    pappl_printer_t* printer = app && app->system ? papplSystemFindPrinter(app->system, resource, 0, nullptr) : nullptr;
+    const char* authorization = httpGetField(http, HTTP_FIELD_AUTHORIZATION);
+    if (!printer || (authorization && *authorization) || app->holdRemote) return HTTP_STATUS_CONTINUE;
+    Target target;
+    std::string problem;
+    Policy policy;
+    Refusal refusal = REFUSED_OTHER;
+    if (!TargetOf(printer, &target, &problem) || !PolicyOf(*app, target, &policy, &refusal)) return HTTP_STATUS_CONTINUE;
+    if (!policy.identity) return HTTP_STATUS_CONTINUE;
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "An upload without credentials answered 401 before its document");
+    return HTTP_STATUS_UNAUTHORIZED;
+}
+
+void AnswerUploadsEarly(App* app)
+{
+    gEarlyApp = app;
+    SetEarlyAnswer(AnswerFromHeaders);
+}
 
 StartResult StartAlone(const App& app, const Target& target, const Credentials& credentials)
 {

@@ -315,6 +315,7 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
     papplSystemSetPrinterDrivers(system, 1, DRIVERS, nullptr, SetUpPrinter, MakeDriver, app);
     papplSystemAddTimerCallback(system, 0, 1, WatchHeldJobs, app);
     papplSystemSetAuthCallback(system, "Basic", Authorize, app);
+    AnswerUploadsEarly(app);
     papplSystemSetEventCallback(system, OnEvent, app);
     app->pdfConverter = PdfConverter();
     if (app->pdfConverter >= 0)
