@@ -278,6 +278,36 @@ std::string MakeJpeg(const Picture& p, bool progressive)
     return file;
 }
 
+// The PostScript is printable 7-bit text, and no line of an image's data begins with `%` (a comment to whatever reads
+// the job on its way, a ticket line to the hook library).
+void ExpectCleanText(const std::string& ps)
+{
+    std::istringstream lines(ps);
+    bool data = false;
+    for (std::string line; std::getline(lines, line);) {
+        auto ends = [&line](const std::string& end) {
+            return line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0;
+        };
+        EXPECT_FALSE(data && line[0] == '%') << line;
+        data = data ? !ends("~>") : ends(" rpsimage");
+        for (char c : line) ASSERT_TRUE(c >= 0x20 && c < 0x7f) << int(c);
+    }
+}
+
+// Data whose every ASCII85 group begins with `%` (0x0d0d0d0d lies between 4 and 5 times 85^4).
+TEST(ImageData, NoLineOfItBeginsWithAPercent)
+{
+    std::string ps;
+    Converter converter([&](const char* data, size_t size) { return ps.append(data, size), true; });
+    Placement placement;
+    ASSERT_EQ(Fit(1, 1, Media{2540, 2540, 0, 0, 0, 0}, &placement), "");
+    std::vector<unsigned char> data(600, 0x0d);
+    ASSERT_TRUE(converter.StartJob("%") && converter.StartJpegPage(1, 1, 1, placement));
+    ASSERT_TRUE(converter.WriteData(data.data(), data.size()) && converter.EndJob());
+    EXPECT_NE(ps.find("\n %"), std::string::npos);
+    ExpectCleanText(ps);
+}
+
 struct Kind { const char* name; unsigned width, height, channels; bool jpeg, progressive; };
 void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
 
@@ -327,16 +357,7 @@ TEST_P(ImagePage, PrintsFittedAndCentredOnTheMedia)
         std::fclose(in);
     }
     ASSERT_TRUE(converter.EndJob());
-    std::istringstream lines(ps);
-    bool data = false;
-    for (std::string line; std::getline(lines, line);) {
-        auto ends = [&line](const std::string& end) {
-            return line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0;
-        };
-        EXPECT_FALSE(data && line[0] == '%') << line;
-        data = data ? !ends("~>") : ends(" rpsimage");
-        for (char c : line) ASSERT_TRUE(c >= 0x20 && c < 0x7f) << int(c);
-    }
+    ExpectCleanText(ps);
     EXPECT_NE(ps.find("\n%%PageBoundingBox: 0 0 216 144\n"), std::string::npos);
     std::ofstream(work / "page.ps") << ps;
     std::ofstream(work / "source.ppm") << "P6\n" << kind.width << " " << kind.height << "\n255\n"
