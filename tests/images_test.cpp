@@ -121,7 +121,7 @@ TEST(ReadJpeg, WalksTheMarkersToTheEndOfTheImage)
 }
 
 // A PNG file made with libpng, in memory.
-struct PngSpec {
+struct PngRecipe {
     unsigned width, height;
     int type, depth;
     bool interlaced;
@@ -130,7 +130,7 @@ struct PngSpec {
     std::vector<unsigned char> transparent;  // tRNS of a palette
 };
 
-std::string MakePng(const PngSpec& spec)
+std::string MakePng(const PngRecipe& recipe)
 {
     std::string out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -138,14 +138,14 @@ std::string MakePng(const PngSpec& spec)
     png_set_write_fn(png, &out, [](png_structp p, png_bytep data, size_t n) {
         static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(data), n);
     }, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.type,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, recipe.width, recipe.height, recipe.depth, recipe.type,
+                 recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty()) png_set_PLTE(png, info, spec.palette.data(), int(spec.palette.size()));
-    if (!spec.transparent.empty())
-        png_set_tRNS(png, info, spec.transparent.data(), int(spec.transparent.size()), nullptr);
+    if (!recipe.palette.empty()) png_set_PLTE(png, info, recipe.palette.data(), int(recipe.palette.size()));
+    if (!recipe.transparent.empty())
+        png_set_tRNS(png, info, recipe.transparent.data(), int(recipe.transparent.size()), nullptr);
     std::vector<png_bytep> rows;
-    for (const auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+    for (const auto& row : recipe.rows) rows.push_back(const_cast<png_bytep>(row.data()));
     png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -172,7 +172,7 @@ std::string DecodePng(const std::string& file, std::vector<std::vector<unsigned 
 TEST(PngLines, DecodesEachKindToEightBitGreyOrRgbOverWhite)
 {
     using L = std::vector<std::vector<unsigned char>>;
-    struct Row { const char* kind; PngSpec spec; L want; } rows[] = {
+    struct Row { const char* kind; PngRecipe recipe; L want; } rows[] = {
         {"palette of 2 bits, one entry transparent",
          {4, 1, PNG_COLOR_TYPE_PALETTE, 2, false, {{0x1b}}, {{200, 0, 0}, {0, 200, 0}, {0, 0, 200}, {9, 9, 9}}, {255, 0}},
          {{200, 0, 0, 255, 255, 255, 0, 0, 200, 9, 9, 9}}},
@@ -189,27 +189,27 @@ TEST(PngLines, DecodesEachKindToEightBitGreyOrRgbOverWhite)
          {{10, 20, 30, 255, 255, 255}, {127, 127, 127, 5, 6, 7}}},
         {"RGB interlaced", {3, 3, PNG_COLOR_TYPE_RGB, 8, true, {}, {}, {}}, {}}};
     for (unsigned y = 0; y < 3; ++y) {  // the interlaced image's pixels, each its own
-        rows[5].spec.rows.emplace_back();
+        rows[5].recipe.rows.emplace_back();
         for (unsigned x = 0; x < 3; ++x)
-            for (unsigned char c : {x * 80, y * 80, x + 3 * y + 1}) rows[5].spec.rows.back().push_back(c);
-        rows[5].want.push_back(rows[5].spec.rows.back());
+            for (unsigned char c : {x * 80, y * 80, x + 3 * y + 1}) rows[5].recipe.rows.back().push_back(c);
+        rows[5].want.push_back(rows[5].recipe.rows.back());
     }
     for (const Row& r : rows) {
         L lines;
         size_t held = 0;
-        EXPECT_EQ(DecodePng(MakePng(r.spec), &lines, &held), "") << r.kind;
+        EXPECT_EQ(DecodePng(MakePng(r.recipe), &lines, &held), "") << r.kind;
         EXPECT_EQ(lines, r.want) << r.kind;
         // A decoded row and the line handed out; the whole image only when interlaced.
-        EXPECT_LE(held, (r.spec.interlaced ? r.spec.height + 1 : 2) * r.spec.width * 4) << r.kind;
+        EXPECT_LE(held, (r.recipe.interlaced ? r.recipe.height + 1 : 2) * r.recipe.width * 4) << r.kind;
     }
 }
 
 TEST(PngLines, RefusesWhatCannotBeReadWithItsReason)
 {
-    PngSpec grey{20, 20, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}};
+    PngRecipe grey{20, 20, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}};
     grey.rows.assign(20, std::vector<unsigned char>(20, 7));
     std::string file = MakePng(grey);
-    PngSpec wide{SIDE_MAX + 1, 1, PNG_COLOR_TYPE_GRAY, 1, false, {std::vector<unsigned char>(SIDE_MAX / 8 + 1)}, {}, {}};
+    PngRecipe wide{SIDE_MAX + 1, 1, PNG_COLOR_TYPE_GRAY, 1, false, {std::vector<unsigned char>(SIDE_MAX / 8 + 1)}, {}, {}};
     std::string damaged = file;
     damaged[damaged.size() / 2] ^= 0x55;
     struct Row { std::string file; const char* why; } rows[] = {
@@ -338,11 +338,11 @@ TEST_P(ImagePage, PrintsFittedAndCentredOnTheMedia)
         ASSERT_TRUE(converter.WriteData(reinterpret_cast<const unsigned char*>(file.data()), info.end));
     } else {
         int type = kind.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-        PngSpec spec{kind.width, kind.height, type, 8, true, {}, {}, {}};
+        PngRecipe recipe{kind.width, kind.height, type, 8, true, {}, {}, {}};
         for (unsigned y = 0; y < kind.height; ++y)
-            spec.rows.emplace_back(&picture.samples[size_t(y) * kind.width * kind.channels],
+            recipe.rows.emplace_back(&picture.samples[size_t(y) * kind.width * kind.channels],
                                    &picture.samples[size_t(y + 1) * kind.width * kind.channels]);
-        std::string file = MakePng(spec);
+        std::string file = MakePng(recipe);
         FILE* in = fmemopen(file.data(), file.size(), "rb");
         PngLines png(in);
         ASSERT_TRUE(png.Start()) << png.Error();
