@@ -11,7 +11,7 @@
 set -euo pipefail
 what=${1:-all}
 linux_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev binutils-mingw-w64-x86-64 netbase procps tmux libcups2-dev
-  zlib1g-dev ghostscript pkg-config libpappl-dev)
+  zlib1g-dev libpng-dev libjpeg-dev ghostscript pkg-config libpappl-dev)
 # A real CUPS for the backend's and the printer application's tests: cupsd, its clients and conformance files,
 # filters for PDF jobs; pdftops for the printer application's PDF jobs; ip for its test's network namespace.
 # The Debian package's test: cpack's dependency list (dpkg-shlibdeps) and lintian. The release page's test: a browser

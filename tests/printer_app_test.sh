@@ -29,6 +29,7 @@ submit() {  # submit PRINTER FILE [ipptool -d ...]: a Print-Job as $creds (USER:
     sed -n -e 's/^ *status-code = \([a-z-]*\).*/refused: \1/p' -e 's/^ *job-id (integer) = \(.*\)/accepted: job \1/p'
 }
 state() { timeout 30 ipptool -t -d job="$2" "ipps://192.0.2.10:8631/ipp/print/$1" "$jobs" | sed -n 's/^ *\(job-state[a-z-]*\) ([^)]*)/\1/p'; }
+pages() { timeout 30 ipptool -t -d job="$2" "ipps://192.0.2.10:8631/ipp/print/$1" "$jobs" | sed -n 's/^ *\(job-impressions-completed\) ([^)]*)/\1/p'; }
 finished() {  # finished PRINTER JOB: the job's end (a minute at most)
   local p=$1 j=$2
   until_ok 600 eval 'state "$p" "$j" | grep -qE "= (completed|aborted|canceled)$"'
@@ -77,6 +78,20 @@ for r in "pwg gray pwgraster 18" "pwg color pwgraster 19" "urf gray urf 18" "urf
     "$work/page2.ps" >/dev/null
 done
 { head -c 2000 "$sample"; head -c 32M /dev/zero | tr '\0' x; } >"$work/big.ps"
+# A photo of four coloured quadrants, 300 x 200 pixels, as JPEG; as PNG with a transparent hole in it (white on the
+# page); each as it should show, rendered by Ghostscript. A JPEG cut short; the sample's first page as PNG, cut three
+# quarters through its lines.
+printf '%s\n' '%!PS' '<< /PageSize [216 144] >> setpagedevice /HOLE where { pop 0 0 moveto 216 0 lineto 216 144 lineto' \
+  '0 144 lineto closepath 72 48 moveto 144 48 lineto 144 96 lineto 72 96 lineto closepath eoclip newpath } if' \
+  '.8 .15 .15 setrgbcolor 0 72 108 72 rectfill .15 .65 .25 setrgbcolor 108 72 108 72 rectfill' \
+  '.15 .25 .8 setrgbcolor 0 0 108 72 rectfill .85 .8 .15 setrgbcolor 108 0 108 72 rectfill showpage' >"$work/quads.ps"
+for i in "jpeg photo.jpg" "ppmraw photo.ppm" "pngalpha photo.png -dHOLE" "ppmraw hole.ppm -dHOLE"; do
+  set -- $i
+  gs -q -dSAFER -sDEVICE="$1" -dJPEGQ=95 -r100 ${3:-} -o "$work/$2" "$work/quads.ps" >/dev/null
+done
+head -c 3000 "$work/photo.jpg" >"$work/cut.jpg"
+gs -q -dSAFER -sDEVICE=png16m -r100 -dLastPage=1 -o "$work/sample.png" "$sample" >/dev/null
+head -c "$(($(stat -c %s "$work/sample.png") * 3 / 4))" "$work/sample.png" >"$work/cut.png"
 {
   echo "## identity accepted"
   creds=alice:s3cret submit id "$sample" -d title=accepted
@@ -156,6 +171,29 @@ done
   submit open "$sample"
   finished open 8
   news 22
+  echo "## JPEG on A4, PNG (a transparent hole) on letter: one page of the media, the image fitted in its margins, centred"
+  n=8
+  for i in "image/jpeg photo.jpg iso_a4_210x297mm photo.ppm 24" "image/png photo.png na_letter_8.5x11in hole.ppm 1"; do
+    set -- $i
+    n=$((n + 1))
+    submit open "$work/$2" -d filetype="$1" -d media="$3" -d title="$2"
+    finished open "$n"
+    pages open "$n"
+    k=$(received 22)
+    news 22
+    gs -q -dSAFER -sDEVICE=ppmraw -r72 -o "$work/page.ppm" "$work/kept/job-$k.prn" >/dev/null
+    echo "$2: $("$build/bin/image_compare" "$work/$4" "$work/page.ppm" 18 "$5")"
+  done
+  echo "## a JPEG cut short: refused before anything reaches the print server"
+  submit open "$work/cut.jpg" -d filetype=image/jpeg
+  finished open 11
+  news 22
+  echo "## a PNG cut part-way through its lines: given up, the print server sees a reset"
+  submit open "$work/cut.png" -d filetype=image/png
+  finished open 12
+  received 22 >/dev/null
+  news 22 >"$work/news"
+  sed -n 's/^\(job from .*\), [0-9]* options/\1/p' "$work/news"
 } >>"$out" 2>&1
 
 # CUPS's conformance files as a remote client with credentials, beside the documents they name (Debian ships none),
@@ -196,8 +234,10 @@ for f in ipp-1.1.test ipp-2.0.test ipp-everywhere.test print-job-password.test; 
     /\[(PASS|SKIP)\]$/ { t = "" } t && /^ +EXPECTED: / { e = $0; sub(/^ +/, "", e); print t "|" e }' \
     "$work/conformance-$f" >>"$work/failures"
 done >>"$out"
-echo "## conformance: its raster jobs that reached the print server whole (rasterps' PostScript to its %%EOF):" \
-  "$(grep -l '^%%Creator: umpd rasterps' "$work"/kept25/* | while read -r f; do tail -n 1 "$f"; done | grep -c '^%%EOF$')" >>"$out"
+whole() { grep -l '^%%Creator: umpd rasterps' "$work"/kept25/* | xargs grep "$@" ' /DCTDecode rpsimage$' |
+  while read -r f; do tail -n 1 "$f"; done | grep -c '^%%EOF$'; }
+echo "## conformance: its jobs that reached the print server whole (rasterps' PostScript to its %%EOF): raster $(whole -L)," \
+  "JPEG $(whole -l)" >>"$out"
 grep -v "^#" "$here/printer_app_known_failures.txt" | cut -d'|' -f1-2 | sort >"$work/known"
 sort -u "$work/failures" | diff "$work/known" - | sed -n 's/^> /FAIL: not a known failure: /p; s/^< /known failure gone: /p' >>"$out"
 
@@ -213,15 +253,15 @@ printf '%s\n' "ServerRoot $c/etc" "ServerBin /usr/lib/cups" "RequestRoot $c/spoo
 pids+=($!)
 until_ok 100 eval 'timeout 5 lpstat "${H[@]}" -r 2>/dev/null | grep -q "is running"'
 {
-  echo "## cupsd: lpadmin -m everywhere; lp -o job-password -o job-account-id of a PostScript and a PDF job"
+  echo "## cupsd: lpadmin -m everywhere; lp -o job-password -o job-account-id of a PostScript, a PDF, a JPEG and a PNG job"
   timeout 60 lpadmin "${H[@]}" -p q -E -v ipps://192.0.2.10:8631/ipp/print/cups -m everywhere -o auth-info-required=username,password
-  for f in "$sample" "$work/sample.pdf"; do
+  for f in "$sample" "$work/sample.pdf" "$work/photo.jpg" "$work/photo.png"; do
     id=$(timeout 30 lp "${H[@]}" -d q -o job-password=61937284 -o job-account-id=A-1 "$f" | sed -n 's/^request id is q-\([0-9]*\).*/\1/p')
     until_ok 300 eval 'timeout 30 ipptool -tv -d job="$id" "$q" "$examples/job-state.test" | grep -q held-for-authentication'
     timeout 30 ipptool -t -d job="$id" -d authuser=alice -d authpass=s3cret "$q" "$examples/authenticate-job.test" >/dev/null
     echo "lp job $id: held for authentication, released by CUPS-Authenticate-Job with the user's credentials"
   done
-  until_ok 600 eval '[ "$(grep -c "^job from" "$work/server26.out")" -ge 2 ]'
+  until_ok 600 eval '[ "$(grep -c "^job from" "$work/server26.out")" -ge 4 ]'
   news 26
   sed -n 's/.*request 101 (validate \(.*\)); answered.*/validated \1/p' "$work/access26.log"
 } >>"$out" 2>&1

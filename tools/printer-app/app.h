@@ -321,8 +321,8 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void* app);
 int PdfConverter();
 // Whether a program is in a directory of PATH.
 bool OnPath(const char* program);
-// JPEG and PNG, which PAPPL would make raster: refused.
-bool RefuseImage(pappl_job_t* job, pappl_device_t* device, void* app);
+// A job's print through `print`, once however often PAPPL starts the job.
+bool Once(pappl_job_t* job, const std::function<bool()>& print);
 // A job thread PAPPL started for a raster job, which its client's thread
 // prints: a second start.
 bool StartedAgain(pappl_job_t* job, pappl_device_t* device, void* app);
@@ -336,3 +336,6 @@ bool RasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
                 const unsigned char* line);
 bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page);
 bool RasterEnd(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// image.cpp: JPEG and PNG documents, each one page of the job's media.
+bool PrintImage(pappl_job_t* job, pappl_device_t* device, void* app);

@@ -324,7 +324,7 @@ pappl_system_t* MakeSystem(int n, cups_option_t* options, void* data)
         papplLog(system, PAPPL_LOGLEVEL_WARN,
                  "Neither pdftops (poppler-utils) nor gs (ghostscript) is installed: PDF documents are not taken");
     for (const char* image : {"image/jpeg", "image/png"})
-        papplSystemAddMIMEFilter(system, image, "application/postscript", RefuseImage, app);
+        papplSystemAddMIMEFilter(system, image, "application/postscript", PrintImage, app);
     for (const char* raster : {"image/pwg-raster", "image/urf"})
         papplSystemAddMIMEFilter(system, raster, "application/postscript", StartedAgain, app);
     app->stateFile = s.stateDir + "/" + NAME + ".state";

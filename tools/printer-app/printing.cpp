@@ -3,7 +3,8 @@
 // validates the job, its data hook inserts the ticket) to the print
 // server's raw print port over a connection of the job's own. A job given up
 // part-way ends its connection with a reset; a printer that stops taking
-// data is waited for. Raster documents come as PostScript from raster.cpp.
+// data is waited for. Raster documents come as PostScript from raster.cpp,
+// JPEG and PNG from image.cpp.
 #include "app.h"
 
 #include "job_record.h"
@@ -318,7 +319,8 @@ bool LeaveToFirst(pappl_job_t* job, bool printed)
     pthread_exit(nullptr);
 }
 
-// A job's print through `print`, once however often PAPPL starts the job.
+}  // namespace
+
 bool Once(pappl_job_t* job, const std::function<bool()>& print)
 {
     App& app = AppOf(job);
@@ -328,8 +330,6 @@ bool Once(pappl_job_t* job, const std::function<bool()>& print)
     app.starts.Printed(job, result);
     return result;
 }
-
-}  // namespace
 
 bool JobStarts::Claim(pappl_job_t* job, bool* printed)
 {
@@ -480,14 +480,6 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t*, void*)
 bool StartedAgain(pappl_job_t* job, pappl_device_t*, void*)
 {
     return LeaveToFirst(job, AppOf(job).starts.AwaitEnd(job));
-}
-
-bool RefuseImage(pappl_job_t* job, pappl_device_t*, void*)
-{
-    return Once(job, [&] {
-        TakeSecrets(AppOf(job), job);
-        return Abort(job, "JPEG and PNG documents are not printed: send PostScript, PDF, PWG raster or Apple raster");
-    });
 }
 
 void WatchPorts() { StandinSetPortWait(0, WatchPort, nullptr); }

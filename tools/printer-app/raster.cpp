@@ -5,35 +5,25 @@
 // giving up). Nothing of the job is kept beyond a line and the socket's
 // buffers. A conversion that did not end whole is given up, never printed.
 #include "app.h"
+#include "sender.h"
 
 #include "rasterps.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 const char NOT_WHOLE[] = "The raster document is malformed or ended before its end";
 
 // One raster job on its way, from the job's start to its end.
 struct RasterJob {
-    int out = -1;  // the converter's end of the pair, once sending
+    PsSender sender;
     std::unique_ptr<pappl_pr_options_t> options;  // Send's own: PAPPL's change with each page
     std::unique_ptr<rasterps::Converter> converter;
     std::string refused;  // why the job cannot go on
-    bool sinkFailed = false;  // the sender stopped reading: its own message says why
-    std::thread sender;
-    bool sent = false;  // Send's result, read after the join
     unsigned pages = 0, lines = 0, height = 0;  // pages begun; lines of the page, of its height
-    std::mutex lock;
-    std::string verdict = NOT_WHOLE;  // "" once the PostScript ended whole
 };
 
 namespace {
@@ -57,58 +47,6 @@ std::shared_ptr<RasterJob> Take(pappl_job_t* job)
     return taken;
 }
 
-// All of `data` into the socket; false once the sender stopped reading.
-bool SendAll(int fd, const char* data, size_t size)
-{
-    while (size) {
-        ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n, size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Ends the conversion with its verdict ("" when whole): the sender sees the
-// end of the document, is joined, and its result returned.
-bool Finish(std::shared_ptr<RasterJob> r, const std::string& verdict)
-{
-    {
-        std::lock_guard<std::mutex> hold(r->lock);
-        r->verdict = verdict;
-    }
-    close(r->out);
-    r->sender.join();
-    return r->sent;
-}
-
-// The sender's thread: the PostScript from `in` to the print server.
-void RunSender(pappl_job_t* job, RasterJob* r, int in)
-{
-    auto finished = [r]() {
-        std::lock_guard<std::mutex> hold(r->lock);
-        return r->verdict;
-    };
-    r->sent = Send(job, r->options.get(), in, finished);
-    close(in);
-}
-
-// The sender started on its end of a new socket pair; false when the job
-// cannot be set up.
-bool StartSender(pappl_job_t* job, RasterJob* r)
-{
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
-    try {
-        r->sender = std::thread(RunSender, job, r, fds[0]);
-    } catch (const std::system_error&) {
-        close(fds[0]), close(fds[1]);
-        return false;
-    }
-    r->out = fds[1];
-    return true;
-}
-
 // Whether the page's header is PAPPL's own rather than the client's: PAPPL
 // keeps its own when the raster has fewer than 8 bits a colour, and its lines
 // then do not fit the header.
@@ -124,10 +62,12 @@ bool HeaderIsPapplsOwn(pappl_job_t* job, const pappl_pr_options_t* options)
 // page; false (with why) when they could not be.
 bool StartSending(pappl_job_t* job, RasterJob* r)
 {
-    RasterJob* raw = r;
+    PsSender* sender = &r->sender;
+    sender->options = r->options.get();
+    sender->verdict = NOT_WHOLE;
     r->converter = std::make_unique<rasterps::Converter>(
-        [raw](const char* data, size_t size) { return SendAll(raw->out, data, size) || !(raw->sinkFailed = true); });
-    if (!StartSender(job, r)) {
+        [sender](const char* data, size_t size) { return SendAll(sender, data, size); });
+    if (!StartSender(job, sender)) {
         r->refused = "Cannot set up the raster job's conversion to PostScript";
         return false;
     }
@@ -180,7 +120,7 @@ std::string Shortfall(pappl_job_t* job, const RasterJob& r)
 std::string DocumentProblem(pappl_job_t* job, const RasterJob& r, bool ended)
 {
     if (!r.refused.empty()) return r.refused;
-    if (r.sinkFailed) return "";
+    if (r.sender.failed) return "";
     if (!ended) return "Converting the raster document failed: " + r.converter->Error();
     return papplJobGetState(job) == IPP_JSTATE_ABORTED ? NOT_WHOLE : "";
 }
@@ -238,16 +178,16 @@ bool RasterEndOnce(pappl_job_t* job)
 {
     std::shared_ptr<RasterJob> r = Take(job);
     if (!r) return false;
-    if (r->out < 0) return EndUnsent(job, *r);
+    if (r->sender.out < 0) return EndUnsent(job, *r);
     // The sender's own refusal (its message says why) comes first.
-    if (r->refused.empty() && !r->sinkFailed) r->refused = Shortfall(job, *r);
+    if (r->refused.empty() && !r->sender.failed) r->refused = Shortfall(job, *r);
     bool ended = r->converter->EndJob(), cancelled = CancelledByUser(job);
     std::string problem = DocumentProblem(job, *r, ended);
     std::string verdict = cancelled          ? "The job was cancelled"
                           : !problem.empty() ? problem
                           : !ended           ? "The PostScript could not be sent"
                                              : "";
-    if (Finish(std::move(r), verdict)) return true;
+    if (FinishSender(&r->sender, verdict)) return true;
     if (!problem.empty() && !cancelled) Abort(job, problem);
     return false;
 }

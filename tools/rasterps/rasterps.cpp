@@ -14,16 +14,22 @@ namespace rasterps {
 
 namespace {
 
-const unsigned SIDE_MAX = 100000;       // pixels a page side may have
 const unsigned RESOLUTION_MAX = 10000;  // dots per inch
 const size_t ZOUT_SIZE = 16384;         // compressed bytes per deflate round
 const size_t TEXT_SIZE = 16384;         // text gathered before the sink takes it
 const size_t DATA_COLUMNS = 75;         // ASCII85 characters a line
+const int MEDIA_MAX = 1000000;          // hundredths of a millimetre a sheet's side may have (10 m)
 
 // Points (1/72 inch) of `pixels` at `dpi`, in ten-thousandths, rounded.
 uint64_t PointsE4(unsigned pixels, unsigned dpi)
 {
     return (uint64_t(pixels) * 72 * 10000 + dpi / 2) / dpi;
+}
+
+// Points of `hundredths` of a millimetre, in ten-thousandths, rounded.
+uint64_t MediaE4(int hundredths)
+{
+    return (uint64_t(hundredths) * 36000 + 63) / 127;  // 72 / 25.4 points a millimetre
 }
 
 // A ten-thousandths value as a PostScript number, without the locale's say.
@@ -110,14 +116,15 @@ void TallyFree(void* opaque, void* address)
 const char PROLOG[] =
     "%%BeginProlog\n"
     "%%BeginResource: procset rasterps 1.0 0\n"
-    "% colorspace decode width height rpsimage: one image filling the unit square,\n"
-    "% its samples next in currentfile, Flate in ASCII85, read through to its ~>\n"
+    "% colorspace decode width height filter rpsimage: one image filling the unit\n"
+    "% square, its samples next in currentfile, through the filter (Flate or DCT)\n"
+    "% in ASCII85, read through to its ~>\n"
     "/rpsimage {\n"
     "  12 dict begin\n"
-    "  /Height exch def /Width exch def /Decode exch def setcolorspace\n"
+    "  /Filter exch def /Height exch def /Width exch def /Decode exch def setcolorspace\n"
     "  /ImageType 1 def /BitsPerComponent 8 def /Interpolate false def\n"
     "  /ImageMatrix [Width 0 0 Height neg 0 Height] def\n"
-    "  currentfile /ASCII85Decode filter dup /FlateDecode filter /DataSource exch def\n"
+    "  currentfile /ASCII85Decode filter dup Filter filter /DataSource exch def\n"
     "  currentdict end dup image /DataSource get closefile flushfile\n"
     "} bind def\n"
     "%%EndResource\n"
@@ -141,6 +148,35 @@ std::string Unsupported(const cups_page_header2_t& h)
     if (h.cupsBytesPerLine < uint64_t(h.cupsWidth) * Channels(h))
         return "lines of " + std::to_string(h.cupsBytesPerLine) + " bytes cannot hold " + std::to_string(h.cupsWidth) +
                " pixels";
+    return {};
+}
+
+std::string Fit(unsigned width, unsigned height, const Media& m, Placement* p)
+{
+    if (width == 0 || height == 0 || width > SIDE_MAX || height > SIDE_MAX)
+        return "an image of " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels is not supported (1 to " + std::to_string(SIDE_MAX) + " a side)";
+    bool sized = m.width > 0 && m.length > 0 && m.width <= MEDIA_MAX && m.length <= MEDIA_MAX;
+    bool margins = m.left >= 0 && m.right >= 0 && m.top >= 0 && m.bottom >= 0 &&
+                   int64_t(m.left) + m.right < m.width && int64_t(m.top) + m.bottom < m.length;
+    if (!sized || !margins)
+        return "media of " + std::to_string(m.width) + " x " + std::to_string(m.length) +
+               " hundredths of a millimetre leaves no room inside its margins";
+    *p = Placement{};
+    p->page_width = MediaE4(m.width);
+    p->page_height = MediaE4(m.length);
+    uint64_t left = MediaE4(m.left), bottom = MediaE4(m.bottom);
+    uint64_t room_x = p->page_width - left - MediaE4(m.right), room_y = p->page_height - bottom - MediaE4(m.top);
+    // The side that meets its margins first sets the scale.
+    if (room_x * height <= room_y * width) {
+        p->width = room_x;
+        p->height = (room_x * height + width / 2) / width;
+    } else {
+        p->height = room_y;
+        p->width = (room_y * width + height / 2) / height;
+    }
+    p->x = left + (room_x - p->width) / 2;
+    p->y = bottom + (room_y - p->height) / 2;
     return {};
 }
 
@@ -169,6 +205,7 @@ struct Converter::State {
     uint64_t box_width = 0, box_height = 0;  // whole points, the largest page's
 
     unsigned height = 0, lines = 0;  // the page's, and how many came
+    bool jpeg = false;               // the page's samples come as JPEG data, not lines
     size_t line_bytes = 0;           // samples a line
     std::vector<unsigned char> line;
 
@@ -190,6 +227,7 @@ struct Converter::State {
     bool Encode(const unsigned char* data, size_t size);
     bool Deflate(const unsigned char* data, size_t size, int flush);
     bool FinishData();
+    bool BeginPage(const Placement& placement, const std::string& image);
 };
 
 // Sets why a call failed (a failed sink's reason stays) and returns false.
@@ -267,10 +305,11 @@ bool Converter::State::Deflate(const unsigned char* data, size_t size, int flush
     return true;
 }
 
-// Ends the page's data: the stream finished, the last group and `~>`.
+// Ends the page's data: the compressed stream finished (JPEG data ends as
+// it came), the last group and `~>`.
 bool Converter::State::FinishData()
 {
-    if (!Deflate(nullptr, 0, Z_FINISH)) return false;
+    if (!jpeg && !Deflate(nullptr, 0, Z_FINISH)) return false;
     if (group_size) {
         size_t used = group_size;
         std::fill(group.begin() + used, group.end(), 0);
@@ -281,6 +320,23 @@ bool Converter::State::FinishData()
     }
     column = 0;
     return Put("~>\n", 3);
+}
+
+// The page's DSC frame and setup: its size, the image's box, then the
+// image's operands up to its data.
+bool Converter::State::BeginPage(const Placement& p, const std::string& image)
+{
+    if (!p.page_width || !p.page_height || !p.width || !p.height) return Fail("the page or its image has no size");
+    box_width = std::max(box_width, Ceiling(p.page_width));
+    box_height = std::max(box_height, Ceiling(p.page_height));
+    std::string number = std::to_string(++pages);
+    std::string moved = p.x || p.y ? Decimal(p.x) + " " + Decimal(p.y) + " translate\n" : "";
+    phase = PAGE;
+    return Put("%%Page: " + number + " " + number + "\n%%PageBoundingBox: 0 0 " +
+               std::to_string(Ceiling(p.page_width)) + " " + std::to_string(Ceiling(p.page_height)) +
+               "\n%%BeginPageSetup\n<< /PageSize [" +
+               Decimal(p.page_width) + " " + Decimal(p.page_height) + "] >> setpagedevice\n%%EndPageSetup\nsave\n" +
+               moved + Decimal(p.width) + " " + Decimal(p.height) + " scale\n" + image);
 }
 
 Converter::Converter(Sink sink) : state_(std::make_unique<State>())
@@ -311,6 +367,15 @@ bool Converter::StartJob(std::string_view title)
 
 bool Converter::StartPage(const cups_page_header2_t& header)
 {
+    if (!Unsupported(header).empty()) return StartPage(header, Placement{});
+    Placement whole;
+    whole.page_width = whole.width = PointsE4(header.cupsWidth, header.HWResolution[0]);
+    whole.page_height = whole.height = PointsE4(header.cupsHeight, header.HWResolution[1]);
+    return StartPage(header, whole);
+}
+
+bool Converter::StartPage(const cups_page_header2_t& header, const Placement& placement)
+{
     State& s = *state_;
     if (s.phase != State::JOB) return s.Fail(s.phase == State::PAGE ? "the page before was not ended" : "no job");
     std::string why = Unsupported(header);
@@ -321,23 +386,38 @@ bool Converter::StartPage(const cups_page_header2_t& header)
     s.line_bytes = size_t(header.cupsWidth) * channels;
     s.line.resize(s.line_bytes);
     if (deflateReset(&s.z) != Z_OK) return s.Fail("the compressor failed");
-    uint64_t width = PointsE4(header.cupsWidth, header.HWResolution[0]);
-    uint64_t height = PointsE4(header.cupsHeight, header.HWResolution[1]);
-    s.box_width = std::max(s.box_width, Ceiling(width));
-    s.box_height = std::max(s.box_height, Ceiling(height));
-    std::string page = std::to_string(++s.pages), size = Decimal(width) + " " + Decimal(height);
-    s.phase = State::PAGE;
-    return s.Put("%%Page: " + page + " " + page + "\n%%PageBoundingBox: 0 0 " + std::to_string(Ceiling(width)) + " " +
-                 std::to_string(Ceiling(height)) + "\n%%BeginPageSetup\n<< /PageSize [" + size +
-                 "] >> setpagedevice\n%%EndPageSetup\nsave\n" + size + " scale\n" +
-                 (channels == 1 ? "/DeviceGray [0 1] " : "/DeviceRGB [0 1 0 1 0 1] ") +
-                 std::to_string(header.cupsWidth) + " " + std::to_string(header.cupsHeight) + " rpsimage\n");
+    s.jpeg = false;
+    return s.BeginPage(placement, std::string(channels == 1 ? "/DeviceGray [0 1] " : "/DeviceRGB [0 1 0 1 0 1] ") +
+                                      std::to_string(header.cupsWidth) + " " + std::to_string(header.cupsHeight) +
+                                      " /FlateDecode rpsimage\n");
+}
+
+bool Converter::StartJpegPage(unsigned width, unsigned height, unsigned components, const Placement& placement)
+{
+    State& s = *state_;
+    if (s.phase != State::JOB) return s.Fail(s.phase == State::PAGE ? "the page before was not ended" : "no job");
+    if (components != 1 && components != 3)
+        return s.Fail("JPEG images of " + std::to_string(components) + " components are not supported");
+    if (width == 0 || height == 0 || width > SIDE_MAX || height > SIDE_MAX)
+        return s.Fail("an image of " + std::to_string(width) + " x " + std::to_string(height) +
+                      " pixels is not supported (1 to " + std::to_string(SIDE_MAX) + " a side)");
+    s.jpeg = true;
+    // The decoder turns YCbCr (or, as an Adobe marker says, RGB) into RGB.
+    return s.BeginPage(placement, std::string(components == 1 ? "/DeviceGray [0 1] " : "/DeviceRGB [0 1 0 1 0 1] ") +
+                                      std::to_string(width) + " " + std::to_string(height) + " /DCTDecode rpsimage\n");
+}
+
+bool Converter::WriteData(const unsigned char* data, size_t size)
+{
+    State& s = *state_;
+    if (s.phase != State::PAGE || !s.jpeg) return s.Fail("no JPEG page was started");
+    return s.Encode(data, size);
 }
 
 bool Converter::WriteLine(const unsigned char* line, size_t size)
 {
     State& s = *state_;
-    if (s.phase != State::PAGE) return s.Fail("no page was started");
+    if (s.phase != State::PAGE || s.jpeg) return s.Fail("no raster page was started");
     if (s.lines >= s.height)
         return s.Fail("line " + std::to_string(s.lines + 1) + " is past the page's " + std::to_string(s.height));
     size_t n = line ? std::min(size, s.line_bytes) : 0;
@@ -352,7 +432,7 @@ bool Converter::EndPage()
     State& s = *state_;
     if (s.phase != State::PAGE) return s.Fail("no page was started");
     std::fill(s.line.begin(), s.line.end(), 0xff);
-    for (; s.lines < s.height; ++s.lines)
+    for (; !s.jpeg && s.lines < s.height; ++s.lines)
         if (!s.Deflate(s.line.data(), s.line_bytes, Z_NO_FLUSH)) return false;
     if (!s.FinishData() || !s.Put("restore showpage\n%%PageTrailer\n") || !s.Flush()) return false;
     s.phase = State::JOB;
