@@ -303,6 +303,9 @@ struct TurnsRow {
 std::string TurnsOutcome(const TurnsRow& row)
 {
     TurnsChoice choice(row.turns);
+    // The silent server's wait long beside a healthy job's exchange, however
+    // loaded the machine: whether the second job ended during it is the point.
+    SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "8000");
     StoredDriver first, second;
     _OEM_PRIVDEVMODE o = Seeded(row.first), other = Seeded(At("open"));
     SetUserInfo(&o, nullptr, first.Name().c_str());
@@ -332,6 +335,7 @@ std::string TurnsOutcome(const TurnsRow& row)
         out += row.what + " | " + (i ? "second" : "first") + (h ? " printed" : " refused") + "\n";
     }
     hInst = saved;
+    SetEnvironmentVariableA("UMPD_NETWORK_WAIT_MS", "1500");
     testing::internal::GetCapturedStdout();
     UninstallUser();
     for (const SeenMessage& m : user.Messages())

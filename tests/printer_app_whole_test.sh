@@ -74,7 +74,7 @@ page=$(stat -c %s "$work/one.pwg")  # where the first page ends
   wait "$stalled"
   echo "the stalled job:"; ended cut $((after == 8 ? 9 : 8))
   echo "the other client's:"; ended cut "$after"
-  echo "## a connection that sends nothing: closed by the server"
+  echo "## a connection that sends nothing: closed by the server after client-timeout"
   upload cut "$sample" application/postscript idle | sed 's/^/  /'
   echo "## SIGTERM while a job waits on a print server that stopped reading: stopped at once, the job reset"
   ipp - term "$here/printer_app.test" -f "$work/big.ps" | sed -n 's/^ *job-id (integer) = \(.*\)/  job \1/p'
