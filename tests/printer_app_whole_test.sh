@@ -139,8 +139,8 @@ page=$(stat -c %s "$work/one.pwg")  # where the first page ends
   ps2pdf "$sample" "$work/sample.pdf"
   ipp - many "$here/printer_app.test" -f "$work/sample.pdf" | sed -n 's/^ *job-id (integer) = \(.*\)/  job \1/p'
   ended many 102
-  echo "  started twice, left to the first: $(grep -c 'Started a second time' "$work/app.log") (varies), ended twice:" \
-    "$(grep -c 'Started again after it ended' "$work/app.log")"
+  # How often PAPPL 1.3.1 starts a job a second time varies: that it never prints twice is what the counts show.
+  echo "  started twice: $(grep -c 'Started a second time\|Started again after it ended' "$work/app.log") (varies)"
 } >>"$out" 2>&1
-sed -i 's/^\(  started twice, left to the first: \)[0-9]*/\1N/' "$out"
+sed -i 's/^\(  started twice: \)[0-9]*/\1N/' "$out"
 golden "$out" "$golden"
