@@ -163,6 +163,8 @@ printf '%%!PS-Adobe-3.0\n%%%%Title: stream\n%%%%EndComments\n' >&3
 head -c 200000 /dev/zero | tr '\0' '%' >&3
 until_ok 150 grep -q "DrvSplWritePrinter call #1" "$work/err"
 kill -TERM $pid
+# The input closed only once the cancel is seen: an end of input before it would be a whole job.
+until_ok 100 grep -q "The job was cancelled" "$work/err"
 exec 3>&-
 wait $pid
 rc=$?
